@@ -1,0 +1,41 @@
+// Block allocator (buddy system over power-of-two blocks) and fixed-size
+// record managers on top of it. Every block and record is 8-byte aligned.
+// Errors print "Memory management library: error: %s\n" on standard error
+// and end the process with exit status 1.
+#ifndef KZ_MEM_H
+#define KZ_MEM_H
+
+#include <cstddef>
+
+typedef char *pointer;
+
+// A block of at least `size` bytes, or null for size 0. The block of size
+// index i (2^i bytes) carries a 24-byte header; the user part follows it.
+pointer mem_get_block(long size);
+// Returns a block to its free list and merges it with free buddies.
+void mem_free_block(pointer p);
+// Keeps the block when `size` still fits, otherwise moves the contents.
+pointer mem_resize_block(pointer p, long size);
+void mem_copy(void *dest, const void *src, long size);
+void mem_zero(void *p, long size);
+// Bytes obtained from the system so far.
+long mem_allocation(void);
+
+typedef struct rec_mgr_ {
+  int size;            // record size, a multiple of 8, at least 8
+  int recs_per_block;  // 4064 / size
+  void *free;          // free records, linked through their first word
+  void *blocks;        // 4072-byte chunks, linked through their first word
+} rec_mgr_;
+typedef rec_mgr_ *rec_mgr;
+
+// A record manager for records of `size` bytes (rounded up to 8); sizes
+// above 4064 are an error.
+rec_mgr mem_new_rec_mgr(int size);
+void *mem_new_rec(rec_mgr mgr);
+// Pushes the record back on the free list; no checks.
+void mem_free_rec(rec_mgr mgr, void *rec);
+// Returns every chunk and the manager itself.
+void mem_free_rec_mgr(rec_mgr mgr);
+
+#endif

@@ -1,0 +1,38 @@
+#include "util/util.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+void util_assert_fail(const char *file, int line, const char *msg) {
+  fprintf(stderr, "Fatal error: file %s, line %d\n%s\n", file, line, msg);
+  fflush(stdout);
+  fflush(stderr);
+  abort();
+}
+
+void MMout_of_memory(size_t size) {
+  fflush(stdout);
+  fprintf(stderr, "\nout of memory allocating %lu bytes\n", (unsigned long)size);
+  exit(1);
+}
+
+void (*MMoutOfMemory)(size_t size) = MMout_of_memory;
+
+void *MMalloc(size_t size) {
+  if (size == 0) size = 4;
+  void *p = malloc(size);
+  if (p == nullptr && MMoutOfMemory != nullptr) MMoutOfMemory(size);
+  return p;
+}
+
+void *MMrealloc(void *ptr, size_t size) {
+  if (ptr == nullptr) return MMalloc(size);
+  if (size == 0) size = 4;
+  void *p = realloc(ptr, size);
+  if (p == nullptr && MMoutOfMemory != nullptr) MMoutOfMemory(size);
+  return p;
+}
+
+void MMfree(void *ptr) {
+  if (ptr != nullptr) free(ptr);
+}
