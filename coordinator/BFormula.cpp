@@ -1,0 +1,71 @@
+#include "BFormula.h"
+
+#include <new>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+namespace {
+
+// Every heap formula object with the function that deletes it as its own
+// class, and every handle the formulas own.
+struct Registry {
+  std::unordered_map<void *, void (*)(void *)> objects;
+  std::unordered_set<bdd_t *> handles;
+};
+
+Registry &registry() {
+  static Registry r;
+  return r;
+}
+
+void destroyFormula(void *object) { delete static_cast<BFormula *>(object); }
+
+}  // namespace
+
+BFormula::BFormula(int type) : type(type), size(0) {}
+
+void BFormula::setSize(int newSize) { size = newSize; }
+
+int BFormula::getType() const { return type; }
+
+bdd_t *BFormula::adopt(bdd_t *handle) {
+  if (handle != nullptr) registry().handles.insert(handle);
+  return handle;
+}
+
+void BFormula::releaseAll() {
+  Registry &r = registry();
+  // Take the records out first: each delete below erases its own record.
+  std::unordered_map<void *, void (*)(void *)> objects;
+  objects.swap(r.objects);
+  for (auto &entry : objects) entry.second(entry.first);
+  std::unordered_set<bdd_t *> handles;
+  handles.swap(r.handles);
+  for (bdd_t *h : handles) bdd_free(h);
+}
+
+std::size_t BFormula::trackedObjects() { return registry().objects.size(); }
+
+std::size_t BFormula::trackedHandles() { return registry().handles.size(); }
+
+void *BFormula::allocate(std::size_t bytes, void (*destroy)(void *)) {
+  void *object = ::operator new(bytes);
+  try {
+    registry().objects.emplace(object, destroy);
+  } catch (...) {
+    ::operator delete(object);
+    throw;
+  }
+  return object;
+}
+
+void BFormula::deallocate(void *object) {
+  if (object == nullptr) return;
+  registry().objects.erase(object);
+  ::operator delete(object);
+}
+
+void *BFormula::operator new(std::size_t bytes) { return allocate(bytes, destroyFormula); }
+
+void BFormula::operator delete(void *object) { deallocate(object); }
