@@ -1,7 +1,5 @@
 #include "mem/mem_int.h"
 
-#include <sys/mman.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,10 +55,13 @@ int block_size_index(long size) {
 }
 
 // Obtains a new segment of 2^index bytes and puts it on its free list.
+// Segments come from the standard heap (16-byte aligned) and stay for the
+// life of the process; keeping them there rather than in anonymous mappings
+// lets leak checkers see the pointers stored inside blocks.
 void new_segment(int index) {
   long bytes = 1L << index;
-  void *p = mmap(nullptr, (size_t)bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) mem_fatal("mem_get_block: allocation failed");
+  void *p = malloc((size_t)bytes);
+  if (p == nullptr) mem_fatal("mem_get_block: allocation failed");
   if (num_segments == cap_segments) {
     int cap = cap_segments ? 2 * cap_segments : 64;
     segment_ *grown = (segment_ *)realloc(segments, sizeof(segment_) * (size_t)cap);
@@ -79,10 +80,16 @@ void new_segment(int index) {
   list_push(b);
 }
 
+// A header is plausible when it names a segment that contains the whole
+// block at a buddy-aligned offset.
 bool header_valid(const block_ *b) {
-  return b->size_index >= 5 && b->size_index <= MEM_MAX_SIZE_INDEX && b->seg >= 0 &&
-         b->seg < num_segments && (const char *)b >= segments[b->seg].base_address &&
-         (const char *)b + (1L << b->size_index) <= segments[b->seg].limit;
+  if (b->size_index < 5 || b->size_index > MEM_MAX_SIZE_INDEX || b->seg < 0 || b->seg >= num_segments)
+    return false;
+  const segment_ &seg = segments[b->seg];
+  const char *start = (const char *)b;
+  long size = 1L << b->size_index;
+  return start >= seg.base_address && start + size <= seg.limit &&
+         (start - seg.base_address) % size == 0;
 }
 
 }  // namespace
@@ -194,6 +201,7 @@ void mem_free_rec(rec_mgr mgr, void *rec) {
 }
 
 void mem_free_rec_mgr(rec_mgr mgr) {
+  if (mgr == nullptr) return;
   void *chunk = mgr->blocks;
   while (chunk != nullptr) {
     void *next = *(void **)chunk;
