@@ -1,0 +1,276 @@
+// Computed table: two-slot bins of memoised results, with per-tag hooks for
+// hashing, collection, purging, returning and flushing entries.
+#include <cstdlib>
+#include <cstring>
+
+#include "kzuBdd/kzuBddInt.h"
+
+long bdd_rehash3(intptr_t *s) { return (long)(s[0] + 2 * s[1] + 4 * s[2]); }
+long bdd_rehash2(intptr_t *s) { return (long)(s[0] + 2 * s[1]); }
+long bdd_rehash1(intptr_t *s) { return (long)s[0]; }
+
+static inline bool bdd_node_marked(intptr_t e) { return (bdd_regular((bdd)e)->mark & BDD_MARK) != 0; }
+
+// True when the entry refers to a node that the running collection did not mark.
+static int kzu_bdd_ite_gc_fn(kzu_bdd_manager, intptr_t *s) {
+  return !bdd_node_marked(s[0]) || !bdd_node_marked(s[1]) || !bdd_node_marked(s[2]) || !bdd_node_marked(s[3]);
+}
+static int bdd_two_gc_fn(kzu_bdd_manager, intptr_t *s) {
+  return !bdd_node_marked(s[1]) || !bdd_node_marked(s[2]) || !bdd_node_marked(s[3]);
+}
+static int kzu_bdd_one_data_gc_fn(kzu_bdd_manager, intptr_t *s) { return !bdd_node_marked(s[1]); }
+static int bdd_two_data_gc_fn(kzu_bdd_manager, intptr_t *s) {
+  return !bdd_node_marked(s[1]) || !bdd_node_marked(s[2]);
+}
+
+// Entries of the association `*env` (its id) under any of its operation ids.
+static int bdd_two_flush_fn(kzu_bdd_manager, intptr_t *s, void *env) {
+  intptr_t id = *(intptr_t *)env;
+  return s[0] == id + BDD_OP_EXISTS_BASE || s[0] == id + BDD_OP_RELPROD_BASE || s[0] == id + BDD_OP_SUBST_BASE;
+}
+
+static cache_bin *bdd_alloc_bins(cache *c, long bins) {
+  c->raw = bdd_alloc_zeroed(bins * (long)sizeof(cache_bin) + 64);
+  return (cache_bin *)(((uintptr_t)c->raw + 63) & ~(uintptr_t)63);
+}
+
+void bdd_init_cache(kzu_bdd_manager m) {
+  cache *c = &m->op_cache;
+  memset(c, 0, sizeof(*c));
+  c->size_index = BDD_INITIAL_CACHE_INDEX;
+  c->size = bdd_primes[c->size_index];
+  c->table = bdd_alloc_bins(c, c->size);
+  c->cache_ratio = 4;
+  c->rehash_fn[BDD_TAG_ITE] = bdd_rehash3;
+  c->gc_fn[BDD_TAG_ITE] = kzu_bdd_ite_gc_fn;
+  c->return_fn[BDD_TAG_ITE] = BDD_RETURN_EDGE;
+  c->rehash_fn[BDD_TAG_OP] = bdd_rehash3;
+  c->gc_fn[BDD_TAG_OP] = bdd_two_gc_fn;
+  c->return_fn[BDD_TAG_OP] = BDD_RETURN_EDGE;
+  c->flush_fn[BDD_TAG_OP] = bdd_two_flush_fn;
+  c->rehash_fn[BDD_TAG_ONE_DATA] = bdd_rehash2;
+  c->gc_fn[BDD_TAG_ONE_DATA] = kzu_bdd_one_data_gc_fn;
+  c->rehash_fn[BDD_TAG_TWO_DATA] = bdd_rehash3;
+  c->gc_fn[BDD_TAG_TWO_DATA] = bdd_two_data_gc_fn;
+}
+
+void bdd_free_cache(kzu_bdd_manager m) {
+  bdd_flush_all(m);
+  bdd_free_array(m->op_cache.raw);
+  m->op_cache.raw = nullptr;
+  m->op_cache.table = nullptr;
+}
+
+// Decoded copy of an entry's slots for the hooks.
+static inline void bdd_entry_slots(const cache_entry *e, intptr_t *s) {
+  s[0] = bdd_cache_arg0(e);
+  s[1] = e->slot[1];
+  s[2] = e->slot[2];
+  s[3] = e->slot[3];
+}
+
+static inline void bdd_purge_entry(kzu_bdd_manager m, cache_entry *e) {
+  bdd_purge_fn fn = m->op_cache.purge_fn[bdd_cache_tag(e)];
+  if (fn != nullptr) {
+    intptr_t s[4];
+    bdd_entry_slots(e, s);
+    fn(m, s);
+  }
+}
+
+static inline long bdd_entry_bin(cache *c, const cache_entry *e, long size) {
+  // The bin of an entry depends on how many arguments its tag hashes.
+  bdd_rehash_fn fn = c->rehash_fn[bdd_cache_tag(e)];
+  if (fn == bdd_rehash2) return bdd_cache_hash2(e->slot[0], e->slot[1], size);
+  if (fn == bdd_rehash1) return bdd_cache_hash2(e->slot[0], 0, size);
+  return bdd_cache_hash3(e->slot[0], e->slot[1], e->slot[2], size);
+}
+
+bool bdd_lookup3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, bdd *result) {
+  cache *ct = &m->op_cache;
+  ct->lookups++;
+  intptr_t k = bdd_cache_key0(a, tag);
+  cache_bin *bin = &ct->table[bdd_cache_hash3(k, b, c, ct->size)];
+  cache_entry *e = &bin->entry[0];
+  if (!(e->slot[0] == k && e->slot[1] == b && e->slot[2] == c)) {
+    e = &bin->entry[1];
+    if (!(e->slot[0] == k && e->slot[1] == b && e->slot[2] == c)) return false;
+    cache_entry tmp = bin->entry[0];
+    bin->entry[0] = bin->entry[1];
+    bin->entry[1] = tmp;
+    e = &bin->entry[0];
+  }
+  ct->hits++;
+  bdd_return_fn rf = ct->return_fn[tag];
+  if (rf == BDD_RETURN_EDGE) {
+    bdd r = (bdd)e->slot[3];
+    bdd_temp_inc(r);
+    *result = r;
+  } else if (rf != nullptr) {
+    intptr_t s[4];
+    bdd_entry_slots(e, s);
+    *result = (bdd)rf(m, s);
+  } else {
+    *result = (bdd)e->slot[3];
+  }
+  return true;
+}
+
+static inline void bdd_store(kzu_bdd_manager m, cache_bin *bin, intptr_t k, intptr_t b, intptr_t c, intptr_t r) {
+  cache *ct = &m->op_cache;
+  cache_entry *e;
+  if (bin->entry[0].slot[0] != 0 && bin->entry[1].slot[0] != 0) {
+    bdd_purge_entry(m, &bin->entry[1]);
+    ct->collisions++;
+    if (ct->cache_level == 0) bin->entry[1] = bin->entry[0];
+    e = ct->cache_level == 0 ? &bin->entry[0] : &bin->entry[1];
+  } else {
+    ct->entries++;
+    e = bin->entry[0].slot[0] == 0 ? &bin->entry[0] : &bin->entry[1];
+  }
+  e->slot[0] = k;
+  e->slot[1] = b;
+  e->slot[2] = c;
+  e->slot[3] = r;
+  ct->inserts++;
+}
+
+void bdd_insert3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, intptr_t result) {
+  cache *ct = &m->op_cache;
+  intptr_t k = bdd_cache_key0(a, tag);
+  bdd_store(m, &ct->table[bdd_cache_hash3(k, b, c, ct->size)], k, b, c, result);
+}
+
+bool bdd_lookup2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t *result) {
+  cache *ct = &m->op_cache;
+  ct->lookups++;
+  intptr_t k = bdd_cache_key0(a, tag);
+  cache_bin *bin = &ct->table[bdd_cache_hash2(k, b, ct->size)];
+  for (int i = 0; i < 2; i++) {
+    cache_entry *e = &bin->entry[i];
+    if (e->slot[0] == k && e->slot[1] == b) {
+      if (i == 1) {
+        cache_entry tmp = bin->entry[0];
+        bin->entry[0] = bin->entry[1];
+        bin->entry[1] = tmp;
+      }
+      ct->hits++;
+      *result = bin->entry[0].slot[3];
+      return true;
+    }
+  }
+  return false;
+}
+
+void bdd_insert2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t result) {
+  cache *ct = &m->op_cache;
+  intptr_t k = bdd_cache_key0(a, tag);
+  bdd_store(m, &ct->table[bdd_cache_hash2(k, b, ct->size)], k, b, 0, result);
+}
+
+// Moves one entry into its bin of the new table: it takes slot 0, the old
+// slot 0 moves to slot 1, and an entry pushed out of slot 1 is purged.
+static inline void bdd_move_entry(kzu_bdd_manager m, cache_bin *table, long size, const cache_entry *e) {
+  cache *ct = &m->op_cache;
+  cache_bin *bin = &table[bdd_entry_bin(ct, e, size)];
+  if (bin->entry[1].slot[0] != 0) {
+    bdd_purge_entry(m, &bin->entry[1]);
+    ct->entries--;
+  }
+  bin->entry[1] = bin->entry[0];
+  bin->entry[0] = *e;
+}
+
+void bdd_rehash_cache(kzu_bdd_manager m, bool grow) {
+  cache *ct = &m->op_cache;
+  int new_index = ct->size_index + (grow ? 1 : -1);
+  if (new_index < 0 || new_index >= BDD_PRIMES) return;
+  long new_size = bdd_primes[new_index];
+  void *old_raw = ct->raw;
+  cache_bin *old = ct->table;
+  long old_size = ct->size;
+  cache_bin *table = bdd_alloc_bins(ct, new_size);
+  for (int slot = 1; slot >= 0; slot--)
+    for (long i = 0; i < old_size; i++)
+      if (old[i].entry[slot].slot[0] != 0) bdd_move_entry(m, table, new_size, &old[i].entry[slot]);
+  bdd_free_array(old_raw);
+  ct->table = table;
+  ct->size = new_size;
+  ct->size_index = new_index;
+}
+
+// Drops every entry for which `drop` says yes.
+template <class Drop>
+static void bdd_cache_filter(kzu_bdd_manager m, Drop drop) {
+  cache *ct = &m->op_cache;
+  for (long i = 0; i < ct->size; i++) {
+    cache_bin *bin = &ct->table[i];
+    for (int slot = 0; slot < 2; slot++) {
+      cache_entry *e = &bin->entry[slot];
+      if (e->slot[0] == 0 || !drop(e)) continue;
+      bdd_purge_entry(m, e);
+      ct->entries--;
+      memset(e, 0, sizeof(*e));
+    }
+    if (bin->entry[0].slot[0] == 0 && bin->entry[1].slot[0] != 0) {
+      bin->entry[0] = bin->entry[1];
+      memset(&bin->entry[1], 0, sizeof(cache_entry));
+    }
+  }
+}
+
+void bdd_purge_cache(kzu_bdd_manager m) {
+  cache *ct = &m->op_cache;
+  bdd_cache_filter(m, [&](cache_entry *e) {
+    bdd_gc_fn fn = ct->gc_fn[bdd_cache_tag(e)];
+    if (fn == nullptr) return false;
+    intptr_t s[4];
+    bdd_entry_slots(e, s);
+    return fn(m, s) != 0;
+  });
+}
+
+void bdd_flush_cache(kzu_bdd_manager m, bdd_flush_fn fn, void *env) {
+  bdd_cache_filter(m, [&](cache_entry *e) {
+    intptr_t s[4];
+    bdd_entry_slots(e, s);
+    return fn(m, s, env) != 0;
+  });
+}
+
+void bdd_flush_all(kzu_bdd_manager m) {
+  bdd_cache_filter(m, [](cache_entry *) { return true; });
+}
+
+// ---- Tags for callers -----------------------------------------------------------------------------
+int kzu_bdd_cache_functions(kzu_bdd_manager m, int args, int (*gc_fn)(kzu_bdd_manager, intptr_t *),
+                            void (*purge_fn)(kzu_bdd_manager, intptr_t *),
+                            intptr_t (*return_fn)(kzu_bdd_manager, intptr_t *),
+                            int (*flush_fn)(kzu_bdd_manager, intptr_t *, void *)) {
+  if (args < 1 || args > 3) kzu_bdd_fatal("bdd_cache_functions: illegal number of cache arguments");
+  cache *ct = &m->op_cache;
+  for (int tag = 4; tag < 8; tag++) {
+    if (m->cache_tags_used & (1 << tag)) continue;
+    m->cache_tags_used |= 1 << tag;
+    ct->rehash_fn[tag] = args == 1 ? bdd_rehash1 : args == 2 ? bdd_rehash2 : bdd_rehash3;
+    ct->gc_fn[tag] = gc_fn;
+    ct->purge_fn[tag] = purge_fn;
+    ct->return_fn[tag] = return_fn;
+    ct->flush_fn[tag] = flush_fn;
+    return tag;
+  }
+  return -1;
+}
+
+void kzu_bdd_free_cache_tag(kzu_bdd_manager m, int tag) {
+  if (tag < 4 || tag > 7 || !(m->cache_tags_used & (1 << tag)))
+    kzu_bdd_fatal("kzu_bdd_free_cache_tag: attempt to free unallocated tag");
+  bdd_cache_filter(m, [&](cache_entry *e) { return bdd_cache_tag(e) == tag; });
+  cache *ct = &m->op_cache;
+  ct->rehash_fn[tag] = nullptr;
+  ct->gc_fn[tag] = nullptr;
+  ct->purge_fn[tag] = nullptr;
+  ct->return_fn[tag] = nullptr;
+  ct->flush_fn[tag] = nullptr;
+  m->cache_tags_used &= ~(1 << tag);
+}

@@ -1,0 +1,364 @@
+// Engine internals: records, edge helpers, the node tables, the computed
+// table and the operation frame. Only the engine's own sources, the handle
+// layer and the tests include this header.
+#ifndef KZ_KZU_BDD_INT_H
+#define KZ_KZU_BDD_INT_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "kzuBdd/kzuBdd.h"
+#include "mem/mem.h"
+#include "util/util.h"
+
+// ---- Node record ---------------------------------------------------------------
+// 32 bytes. For an internal node data[0] is the then-edge (always regular)
+// and data[1] the else-edge; a terminal node keeps its value as two words.
+struct bdd_ {
+  uint16_t indexindex;  // variable id, 0 for a terminal
+  uint8_t refs;         // external references; 255 = permanent
+  uint8_t mark;         // bit 7: collection mark; bits 0-6: temporary references
+  uint32_t spare;
+  bdd data[2];
+  struct bdd_ *next;  // next node of the same bucket
+};
+static_assert(sizeof(struct bdd_) == 32, "node records are four words");
+
+#define BDD_MAX_REFS 255
+#define BDD_MARK 0x80
+#define BDD_TEMP_MASK 0x7f
+#define BDD_MAX_TEMPS 127
+#define BDD_TERMINAL_LEVEL 0xFFFF
+#define BDD_MAX_VARS 65534
+#define BDD_FREE_INDEX 0xFFFF  // indexindex of a record on the free list
+
+// ---- Edge helpers ---------------------------------------------------------------
+static inline bdd bdd_regular(bdd f) { return (bdd)((uintptr_t)f & ~(uintptr_t)7); }
+static inline bdd bdd_complement(bdd f) { return (bdd)((uintptr_t)f ^ (uintptr_t)1); }
+static inline int bdd_is_complemented(bdd f) { return (int)((uintptr_t)f & 1); }
+static inline bdd bdd_complement_if(bdd f, int c) { return (bdd)((uintptr_t)f ^ (uintptr_t)c); }
+static inline bool bdd_same_node(bdd f, bdd g) { return (((uintptr_t)f ^ (uintptr_t)g) & ~(uintptr_t)7) == 0; }
+static inline long bdd_id(bdd f) { return bdd_regular(f)->indexindex; }
+// Children of the function f (f's complement bit applied).
+static inline bdd bdd_then_of(bdd f) {
+  return bdd_complement_if(bdd_regular(f)->data[0], bdd_is_complemented(f));
+}
+static inline bdd bdd_else_of(bdd f) {
+  return bdd_complement_if(bdd_regular(f)->data[1], bdd_is_complemented(f));
+}
+
+// ---- Node tables ------------------------------------------------------------------
+typedef struct var_table {
+  bdd *table;       // bucket heads
+  int size_index;   // index into bdd_primes
+  long size;        // number of buckets
+  long entries;     // nodes in this table
+} var_table;
+
+typedef void (*bdd_free_terminal_fn)(kzu_bdd_manager, intptr_t, intptr_t, void *);
+
+typedef struct unique {
+  var_table **tables;  // by id; slot 0 holds the terminals
+  bdd_free_terminal_fn free_terminal_fn;
+  void *free_terminal_env;
+  long entries;   // live node count, all tables
+  long gc_limit;  // collection threshold
+  long node_limit;
+  long gcs;
+  long freed;
+  long finds;
+} unique;
+
+#define BDD_PRIMES 49
+extern const long bdd_primes[BDD_PRIMES];
+#define BDD_INITIAL_TABLE_INDEX 3   // 7 buckets
+#define BDD_INITIAL_CACHE_INDEX 13  // 8179 bins
+#define BDD_GC_FLOOR 10000
+#define BDD_CHECK_INTERVAL 100
+
+// ---- Computed table --------------------------------------------------------------------
+// Entries live inline in their bin: slot[0] holds the first argument shifted
+// left by three bits with the tag in the low bits (0 = empty slot), slots 1-2
+// the other arguments and slot 3 the result. A bin is one 64-byte line.
+typedef struct cache_entry {
+  intptr_t slot[4];
+} cache_entry;
+
+typedef struct cache_bin {
+  cache_entry entry[2];  // entry[0] most recent
+} cache_bin;
+
+static inline intptr_t bdd_cache_key0(intptr_t a, int tag) { return (intptr_t)(((uintptr_t)a << 3) | (uintptr_t)tag); }
+static inline int bdd_cache_tag(const cache_entry *e) { return (int)(e->slot[0] & 7); }
+static inline intptr_t bdd_cache_arg0(const cache_entry *e) { return e->slot[0] >> 3; }
+
+// Hooks per tag; every hook receives the entry with slot[0] already decoded
+// into its first argument.
+typedef long (*bdd_rehash_fn)(intptr_t *slots);
+typedef int (*bdd_gc_fn)(kzu_bdd_manager, intptr_t *slots);
+typedef void (*bdd_purge_fn)(kzu_bdd_manager, intptr_t *slots);
+typedef intptr_t (*bdd_return_fn)(kzu_bdd_manager, intptr_t *slots);
+typedef int (*bdd_flush_fn)(kzu_bdd_manager, intptr_t *slots, void *env);
+// Marker return function: the result is an edge that takes a temporary reference.
+#define BDD_RETURN_EDGE ((bdd_return_fn)(intptr_t)-1)
+
+typedef struct cache {
+  cache_bin *table;
+  int size_index;
+  long size;        // bins
+  int cache_level;  // > 0: inserts must not displace slot 0
+  bdd_rehash_fn rehash_fn[8];
+  bdd_gc_fn gc_fn[8];
+  bdd_purge_fn purge_fn[8];
+  bdd_return_fn return_fn[8];
+  bdd_flush_fn flush_fn[8];
+  int cache_ratio;
+  long entries;
+  long lookups;
+  long hits;
+  long inserts;
+  long collisions;
+  void *raw;  // allocation behind `table` (which is 64-byte aligned)
+} cache;
+
+#define BDD_TAG_ITE 0
+#define BDD_TAG_OP 1
+#define BDD_TAG_ONE_DATA 2
+#define BDD_TAG_TWO_DATA 3
+
+// Operation ids in slot 0 of tag-1 entries. Ids below 10000 belong to
+// operations whose arguments fully determine the result; named associations
+// use id + 10000 / 20000 / 30000; temporary associations use negative ids.
+#define BDD_OP_COFACTOR 1
+#define BDD_OP_REDUCE 2
+#define BDD_OP_INTERSECT 3
+#define BDD_OP_PROJECT 4
+#define BDD_OP_EXISTS_CUBE 5
+#define BDD_OP_SATFRAC 6
+#define BDD_OP_EXISTS_BASE 10000
+#define BDD_OP_RELPROD_BASE 20000
+#define BDD_OP_SUBST_BASE 30000
+
+// ---- Associations -------------------------------------------------------------------------
+typedef struct var_assoc {
+  bdd *assoc;  // by id 1..maxvars: null, `one` (quantify) or a replacement
+  long last;   // deepest level among the associated variables, -1 for none
+} var_assoc;
+
+typedef struct assoc_list {
+  var_assoc va;
+  int id;
+  int refs;
+  struct assoc_list *next;
+} assoc_list;
+
+// ---- Variable blocks -------------------------------------------------------------------------
+struct kzu_block_ {
+  long num_children;
+  block *children;  // in level order
+  int reorderable;
+  long first_index;
+  long last_index;
+  long capacity;  // room in `children`
+};
+
+// ---- Manager --------------------------------------------------------------------------------------
+typedef int (*bdd_canonical_fn)(kzu_bdd_manager, intptr_t, intptr_t, void *);
+typedef void (*bdd_transform_fn)(kzu_bdd_manager, intptr_t, intptr_t, intptr_t *, intptr_t *, void *);
+typedef void (*bdd_callback_fn)(kzu_bdd_manager, void *);
+
+// Operation kinds that take an id from the temporary association.
+#define BDD_TEMP_EXISTS 0
+#define BDD_TEMP_RELPROD 1
+#define BDD_TEMP_SUBST 2
+
+struct bdd_manager_ {
+  unique unique_table;
+  cache op_cache;
+  long check;  // look-ups left until the next periodic check
+  bdd one;
+  bdd zero;
+  int overflow;
+  bdd_callback_fn overflow_fn;
+  void *overflow_env;
+  bdd_transform_fn transform_fn;
+  void *transform_env;
+  bdd_canonical_fn canonical_fn;
+  block super_block;
+  void (*reorder_fn)(kzu_bdd_manager);
+  void *reorder_data;
+  int allow_reordering;
+  long nodes_at_start;
+  long vars;
+  long maxvars;
+  bdd *variables;          // by id
+  uint16_t *indexes;       // level by id; indexes[0] = 0xFFFF
+  long *indexindexes;      // id by level
+  int curr_assoc_id;
+  var_assoc *curr_assoc;
+  assoc_list *assocs;
+  var_assoc temp_assoc;
+  rec_mgr rms[8];          // records of 8, 16, ..., 64 bytes
+  long temp_op;            // next operation id for the temporary association
+  int in_operation;        // an operation frame is active (aborts are possible)
+  bdd_callback_fn bag_it_fn;
+  void *bag_it_env;
+  void *hooks;
+  // Node records are carved from large slabs.
+  struct bdd_ *free_nodes;
+  void *slabs;
+  // Operation ids handed to the temporary association, reused while its
+  // contents stay the same.
+  long temp_generation;
+  long temp_kind_generation[3];
+  long temp_kind_op[3];
+  int next_assoc_id;
+  int cache_tags_used;  // bit t set: tag t allocated to a caller
+};
+
+// Record manager for records of `bytes` bytes (at most 64).
+#define BDD_RECORDS(m, bytes) ((m)->rms[((bytes) + 7) / 8 - 1])
+
+// ---- Messages and checks --------------------------------------------------------------------
+// False when an argument is null; fatal when one has no external reference.
+bool bdd_check_arguments(kzu_bdd_manager m, int n, ...);
+bool bdd_check_array(kzu_bdd_manager m, bdd *fs);
+
+// ---- Levels ----------------------------------------------------------------------------------------
+static inline long bdd_level(kzu_bdd_manager m, bdd f) { return m->indexes[bdd_regular(f)->indexindex]; }
+static inline bool bdd_is_const(bdd f) { return bdd_regular(f)->indexindex == 0; }
+
+// ---- Reference protocol -------------------------------------------------------------------------------
+static inline void bdd_temp_inc(bdd f) {
+  struct bdd_ *n = bdd_regular(f);
+  if (n->refs == BDD_MAX_REFS) return;
+  if ((n->mark & BDD_TEMP_MASK) == BDD_MAX_TEMPS - 1) {
+    n->refs = BDD_MAX_REFS;
+    n->mark = 0;
+  } else {
+    n->mark++;
+  }
+}
+static inline void bdd_temp_dec(bdd f) {
+  struct bdd_ *n = bdd_regular(f);
+  if (n->refs == BDD_MAX_REFS) return;
+  kz_debug_assert((n->mark & BDD_TEMP_MASK) != 0, "temporary reference dropped twice");
+  n->mark--;
+}
+static inline void bdd_ref_inc(bdd f) {
+  struct bdd_ *n = bdd_regular(f);
+  if (n->refs < BDD_MAX_REFS - 1) {
+    n->refs++;
+  } else if (n->refs != BDD_MAX_REFS) {
+    n->refs = BDD_MAX_REFS;
+    n->mark &= BDD_MARK;
+  }
+}
+// Converts the temporary reference of an operation's result into an external one.
+static inline bdd bdd_make_external(bdd f) {
+  bdd_ref_inc(f);
+  bdd_temp_dec(f);
+  return f;
+}
+
+// ---- Node tables (kzuBddUnique.cpp) ----------------------------------------------------------------------
+var_table *bdd_new_var_table(void);
+void bdd_free_var_table(var_table *t);
+void bdd_rehash_var_table(var_table *t, bool grow);
+// Node (id, t, e); t and e each carry a temporary reference that the call
+// consumes; the result carries one. May run the periodic check.
+bdd bdd_find(kzu_bdd_manager m, long id, bdd t, bdd e);
+bdd bdd_find_terminal(kzu_bdd_manager m, intptr_t high, intptr_t low);
+struct bdd_ *bdd_new_node_record(kzu_bdd_manager m);
+void bdd_free_node_record(kzu_bdd_manager m, struct bdd_ *n);
+void bdd_free_node_slabs(kzu_bdd_manager m);
+static inline long bdd_node_hash(bdd t, bdd e, long size) {
+  uint64_t h = (uint64_t)(uintptr_t)t * 0x9E3779B97F4A7C15ull + (uint64_t)(uintptr_t)e * 0xC2B2AE3D27D4EB4Full;
+  return (long)(((h >> 32) * (uint64_t)size) >> 32);
+}
+
+// ---- Computed table (kzuBddCache.cpp) -------------------------------------------------------------------------
+void bdd_init_cache(kzu_bdd_manager m);
+void bdd_free_cache(kzu_bdd_manager m);
+void bdd_rehash_cache(kzu_bdd_manager m, bool grow);
+void bdd_purge_cache(kzu_bdd_manager m);  // drops entries that refer to unmarked nodes
+void bdd_flush_cache(kzu_bdd_manager m, bdd_flush_fn fn, void *env);
+void bdd_flush_all(kzu_bdd_manager m);
+static inline long bdd_cache_hash3(intptr_t a, intptr_t b, intptr_t c, long size) {
+  uint64_t h = (uint64_t)a * 0x9E3779B97F4A7C15ull + (uint64_t)b * 0xC2B2AE3D27D4EB4Full +
+               (uint64_t)c * 0x165667B19E3779F9ull;
+  return (long)(((h >> 32) * (uint64_t)size) >> 32);
+}
+static inline long bdd_cache_hash2(intptr_t a, intptr_t b, long size) {
+  uint64_t h = (uint64_t)a * 0x9E3779B97F4A7C15ull + (uint64_t)b * 0xC2B2AE3D27D4EB4Full;
+  return (long)(((h >> 32) * (uint64_t)size) >> 32);
+}
+long bdd_rehash3(intptr_t *slots);
+long bdd_rehash2(intptr_t *slots);
+long bdd_rehash1(intptr_t *slots);
+// Look-up of an edge-valued entry; on a hit *result gets a temporary reference.
+bool bdd_lookup3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, bdd *result);
+void bdd_insert3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, intptr_t result);
+// Data entries (no reference taken on the result).
+bool bdd_lookup2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t *result);
+void bdd_insert2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t result);
+
+// ---- Collection and operation frame (kzuBddGc.cpp) -----------------------------------------------------------------
+// Thrown by the periodic check to leave the running operation: 1 = abort
+// requested, 2 = node limit, 3 = reordered (restart).
+struct bdd_abort_signal {
+  int code;
+};
+void bdd_periodic_check(kzu_bdd_manager m);
+void bdd_collect(kzu_bdd_manager m);  // mark, purge, sweep; counts a collection
+void bdd_cleanup(kzu_bdd_manager m, int code);
+void bdd_clear_temps(kzu_bdd_manager m);
+void bdd_reorder_aux(kzu_bdd_manager m);
+
+// Runs a top-level operation: `step` returns an edge with a temporary
+// reference; the result is converted to an external reference. Null when the
+// operation was aborted (codes 1 and 2); code 3 restarts it.
+template <class Step>
+static inline bdd bdd_run_operation(kzu_bdd_manager m, Step step) {
+  m->allow_reordering = 1;
+  for (;;) {
+    m->nodes_at_start = m->unique_table.entries;
+    m->in_operation = 1;
+    try {
+      bdd r = step();
+      m->in_operation = 0;
+      return bdd_make_external(r);
+    } catch (const bdd_abort_signal &a) {
+      m->in_operation = 0;
+      m->op_cache.cache_level = 0;
+      bdd_cleanup(m, a.code);
+      if (a.code != 3) return 0;
+    }
+  }
+}
+
+// ---- Recursive steps (results carry a temporary reference) -------------------------------------------------------
+bdd kzu_bdd_ite_step(kzu_bdd_manager m, bdd f, bdd g, bdd h);
+bdd kzu_bdd_and_step(kzu_bdd_manager m, bdd f, bdd g);
+bdd kzu_bdd_xnor_step(kzu_bdd_manager m, bdd f, bdd g);
+static inline bdd bdd_or_step(kzu_bdd_manager m, bdd f, bdd g) {
+  return bdd_complement(kzu_bdd_and_step(m, bdd_complement(f), bdd_complement(g)));
+}
+bdd kzu_bdd_exists_step(kzu_bdd_manager m, bdd f, intptr_t op, var_assoc *assoc);
+
+// ---- Associations (kzuBddAssoc.cpp) --------------------------------------------------------------------------------
+// Operation id of the current association for an operation kind.
+intptr_t bdd_assoc_op_id(kzu_bdd_manager m, int kind, long base);
+void bdd_grow_assocs(kzu_bdd_manager m, long old_max, long new_max);
+void bdd_shift_assoc_levels(kzu_bdd_manager m, long level);
+
+// ---- Blocks (kzuBddBlock.cpp) ----------------------------------------------------------------------------------------
+block bdd_new_block(kzu_bdd_manager m, long first, long last);
+void bdd_insert_var_block(kzu_bdd_manager m, long level);
+void bdd_free_block(kzu_bdd_manager m, block b);
+
+// ---- Arrays for tables (zeroed) -------------------------------------------------------------------------------------------
+void *bdd_alloc_zeroed(long bytes);
+void bdd_free_array(void *p);
+
+#endif

@@ -1,0 +1,190 @@
+// If-then-else and the binary connectives built on it. AND and XNOR have
+// their own steps but share the ITE entries (tag 0) of the same function.
+#include "kzuBdd/kzuBddInt.h"
+
+static inline bdd bdd_ret(bdd f) {
+  bdd_temp_inc(f);
+  return f;
+}
+
+bdd kzu_bdd_and_step(kzu_bdd_manager m, bdd f, bdd g) {
+  bdd one = m->one;
+  if (bdd_is_const(f)) return f == one ? bdd_ret(g) : f;
+  if (bdd_is_const(g)) return g == one ? bdd_ret(f) : g;
+  if (bdd_same_node(f, g)) return f == g ? bdd_ret(f) : m->zero;
+  if ((uintptr_t)f > (uintptr_t)g) {
+    bdd t = f;
+    f = g;
+    g = t;
+  }
+  bdd r;
+  if (bdd_lookup3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)m->zero, &r)) return r;
+  long lf = bdd_level(m, f), lg = bdd_level(m, g);
+  long id;
+  bdd f1, f0, g1, g0;
+  if (lf < lg) {
+    id = bdd_id(f);
+    f1 = bdd_then_of(f);
+    f0 = bdd_else_of(f);
+    g1 = g0 = g;
+  } else {
+    id = bdd_id(g);
+    g1 = bdd_then_of(g);
+    g0 = bdd_else_of(g);
+    if (lf == lg) {
+      f1 = bdd_then_of(f);
+      f0 = bdd_else_of(f);
+    } else {
+      f1 = f0 = f;
+    }
+  }
+  bdd t = kzu_bdd_and_step(m, f1, g1);
+  bdd e = kzu_bdd_and_step(m, f0, g0);
+  r = bdd_find(m, id, t, e);
+  bdd_insert3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)m->zero, (intptr_t)r);
+  return r;
+}
+
+bdd kzu_bdd_xnor_step(kzu_bdd_manager m, bdd f, bdd g) {
+  bdd one = m->one;
+  if (bdd_is_const(f)) return f == one ? bdd_ret(g) : bdd_ret(bdd_complement(g));
+  if (bdd_is_const(g)) return g == one ? bdd_ret(f) : bdd_ret(bdd_complement(f));
+  if (bdd_same_node(f, g)) return f == g ? one : m->zero;
+  if ((uintptr_t)f > (uintptr_t)g) {
+    bdd t = f;
+    f = g;
+    g = t;
+  }
+  int negate = bdd_is_complemented(g);
+  g = bdd_regular(g);
+  bdd r;
+  if (!bdd_lookup3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)bdd_complement(g), &r)) {
+    long lf = bdd_level(m, f), lg = bdd_level(m, g);
+    long id;
+    bdd f1, f0, g1, g0;
+    if (lf < lg) {
+      id = bdd_id(f);
+      f1 = bdd_then_of(f);
+      f0 = bdd_else_of(f);
+      g1 = g0 = g;
+    } else {
+      id = bdd_id(g);
+      g1 = bdd_then_of(g);
+      g0 = bdd_else_of(g);
+      if (lf == lg) {
+        f1 = bdd_then_of(f);
+        f0 = bdd_else_of(f);
+      } else {
+        f1 = f0 = f;
+      }
+    }
+    bdd t = kzu_bdd_xnor_step(m, f1, g1);
+    bdd e = kzu_bdd_xnor_step(m, f0, g0);
+    r = bdd_find(m, id, t, e);
+    bdd_insert3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)bdd_complement(g), (intptr_t)r);
+  }
+  return bdd_complement_if(r, negate);
+}
+
+bdd kzu_bdd_ite_step(kzu_bdd_manager m, bdd f, bdd g, bdd h) {
+  bdd one = m->one, zero = m->zero;
+  // 1. Constant condition.
+  if (bdd_is_const(f)) return f == one ? bdd_ret(g) : bdd_ret(h);
+  // 2. Branches that repeat the condition.
+  if (bdd_same_node(f, g)) g = g == f ? one : zero;
+  if (bdd_same_node(f, h)) h = h == f ? zero : one;
+  bool gc = bdd_is_const(g), hc = bdd_is_const(h);
+  // 3. Both branches constant.
+  if (gc && hc) {
+    if (g == h) return g;
+    return g == one ? bdd_ret(f) : bdd_ret(bdd_complement(f));
+  }
+  // 4. Constant then-branch.
+  if (gc) {
+    if (g == zero) return kzu_bdd_and_step(m, bdd_complement(f), h);
+    return bdd_complement(kzu_bdd_and_step(m, bdd_complement(f), bdd_complement(h)));
+  }
+  // 5. Branches on one node.
+  if (bdd_same_node(g, h)) {
+    if (g == h) return bdd_ret(g);
+    return kzu_bdd_xnor_step(m, f, g);
+  }
+  // 6. Constant else-branch.
+  if (hc) {
+    if (h == zero) return kzu_bdd_and_step(m, f, g);
+    return bdd_complement(kzu_bdd_and_step(m, f, bdd_complement(g)));
+  }
+  // 7. General case, normalised to a regular condition and then-branch.
+  if (bdd_is_complemented(f)) {
+    f = bdd_complement(f);
+    bdd t = g;
+    g = h;
+    h = t;
+  }
+  int negate = bdd_is_complemented(g);
+  if (negate) {
+    g = bdd_complement(g);
+    h = bdd_complement(h);
+  }
+  bdd r;
+  if (!bdd_lookup3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)h, &r)) {
+    long lf = bdd_level(m, f), lg = bdd_level(m, g), lh = bdd_level(m, h);
+    long top = lf < lg ? lf : lg;
+    if (lh < top) top = lh;
+    long id = m->indexindexes[top];
+    bdd f1 = f, f0 = f, g1 = g, g0 = g, h1 = h, h0 = h;
+    if (lf == top) {
+      f1 = bdd_then_of(f);
+      f0 = bdd_else_of(f);
+    }
+    if (lg == top) {
+      g1 = bdd_then_of(g);
+      g0 = bdd_else_of(g);
+    }
+    if (lh == top) {
+      h1 = bdd_then_of(h);
+      h0 = bdd_else_of(h);
+    }
+    bdd t = kzu_bdd_ite_step(m, f1, g1, h1);
+    bdd e = kzu_bdd_ite_step(m, f0, g0, h0);
+    r = bdd_find(m, id, t, e);
+    bdd_insert3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)h, (intptr_t)r);
+  }
+  return bdd_complement_if(r, negate);
+}
+
+// ---- Top-level operations -------------------------------------------------------------------------------
+bdd kzu_bdd_ite(kzu_bdd_manager m, bdd f, bdd g, bdd h) {
+  if (!bdd_check_arguments(m, 3, f, g, h)) return nullptr;
+  return bdd_run_operation(m, [&] { return kzu_bdd_ite_step(m, f, g, h); });
+}
+
+bdd kzu_bdd_and(kzu_bdd_manager m, bdd f, bdd g) {
+  if (!bdd_check_arguments(m, 2, f, g)) return nullptr;
+  return bdd_run_operation(m, [&] { return kzu_bdd_and_step(m, f, g); });
+}
+
+bdd kzu_bdd_or(kzu_bdd_manager m, bdd f, bdd g) {
+  if (!bdd_check_arguments(m, 2, f, g)) return nullptr;
+  return bdd_run_operation(m, [&] { return bdd_or_step(m, f, g); });
+}
+
+bdd kzu_bdd_xor(kzu_bdd_manager m, bdd f, bdd g) {
+  if (!bdd_check_arguments(m, 2, f, g)) return nullptr;
+  return bdd_run_operation(m, [&] { return bdd_complement(kzu_bdd_xnor_step(m, f, g)); });
+}
+
+bdd kzu_bdd_xnor(kzu_bdd_manager m, bdd f, bdd g) {
+  if (!bdd_check_arguments(m, 2, f, g)) return nullptr;
+  return bdd_run_operation(m, [&] { return kzu_bdd_xnor_step(m, f, g); });
+}
+
+bdd kzu_bdd_nand(kzu_bdd_manager m, bdd f, bdd g) {
+  bdd r = kzu_bdd_and(m, f, g);
+  return r ? bdd_complement(r) : nullptr;
+}
+
+bdd kzu_bdd_nor(kzu_bdd_manager m, bdd f, bdd g) {
+  bdd r = kzu_bdd_or(m, f, g);
+  return r ? bdd_complement(r) : nullptr;
+}

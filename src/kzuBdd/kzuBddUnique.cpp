@@ -1,0 +1,199 @@
+// Node tables: one hash table of nodes per variable, node look-up with the
+// canonical form (regular then-edge, no redundant tests), terminal nodes and
+// the node record allocator.
+#include <cstdlib>
+#include <cstring>
+
+#include "kzuBdd/kzuBddInt.h"
+
+const long bdd_primes[BDD_PRIMES] = {
+    1,        2,        3,        7,         13,        23,        59,        113,       241,       503,
+    1019,     2039,     4091,     8179,      11587,     16369,     23143,     32749,     46349,     65521,
+    92683,    131063,   185363,   262139,    330287,    416147,    524269,    660557,    832253,    1048571,
+    1321109,  1664501,  2097143,  2642201,   3328979,   4194287,   5284393,   6657919,   8388593,   10568797,
+    13315831, 16777199, 33554393, 67108859,  134217689, 268435399, 536870879, 1073741789, 2147483629};
+
+void *bdd_alloc_zeroed(long bytes) {
+  void *p = calloc(1, (size_t)(bytes > 0 ? bytes : 1));
+  if (p == nullptr) {
+    MMout_of_memory((size_t)bytes);
+    exit(1);
+  }
+  return p;
+}
+
+void bdd_free_array(void *p) { free(p); }
+
+var_table *bdd_new_var_table(void) {
+  var_table *t = (var_table *)bdd_alloc_zeroed(sizeof(var_table));
+  t->size_index = BDD_INITIAL_TABLE_INDEX;
+  t->size = bdd_primes[t->size_index];
+  t->table = (bdd *)bdd_alloc_zeroed(t->size * (long)sizeof(bdd));
+  t->entries = 0;
+  return t;
+}
+
+void bdd_free_var_table(var_table *t) {
+  if (t == nullptr) return;
+  bdd_free_array(t->table);
+  bdd_free_array(t);
+}
+
+void bdd_rehash_var_table(var_table *t, bool grow) {
+  int new_index = t->size_index + (grow ? 1 : -1);
+  if (new_index < 0 || new_index >= BDD_PRIMES) return;
+  long new_size = bdd_primes[new_index];
+  bdd *buckets = (bdd *)bdd_alloc_zeroed(new_size * (long)sizeof(bdd));
+  for (long i = 0; i < t->size; i++) {
+    bdd n = t->table[i];
+    while (n != nullptr) {
+      bdd next = n->next;
+      long b = bdd_node_hash(n->data[0], n->data[1], new_size);
+      n->next = buckets[b];
+      buckets[b] = n;
+      n = next;
+    }
+  }
+  bdd_free_array(t->table);
+  t->table = buckets;
+  t->size = new_size;
+  t->size_index = new_index;
+}
+
+// ---- Node records --------------------------------------------------------------------
+// Records come from slabs of the block allocator; a slab's first word links
+// it to the next one. Freed records are marked with BDD_FREE_INDEX.
+#define BDD_SLAB_BYTES ((1L << 20) - 64)
+#define BDD_SLAB_RECORDS ((BDD_SLAB_BYTES - 64) / (long)sizeof(struct bdd_))
+
+static void bdd_new_slab(kzu_bdd_manager m) {
+  char *raw = mem_get_block(BDD_SLAB_BYTES);
+  *(void **)raw = m->slabs;
+  m->slabs = raw;
+  // Records start at the first 32-byte boundary after the link word.
+  uintptr_t first = ((uintptr_t)raw + 8 + 31) & ~(uintptr_t)31;
+  struct bdd_ *rec = (struct bdd_ *)first;
+  struct bdd_ *free_list = m->free_nodes;
+  for (long i = BDD_SLAB_RECORDS - 1; i >= 0; i--) {
+    rec[i].indexindex = BDD_FREE_INDEX;
+    rec[i].next = free_list;
+    free_list = &rec[i];
+  }
+  m->free_nodes = free_list;
+}
+
+struct bdd_ *bdd_new_node_record(kzu_bdd_manager m) {
+  if (m->free_nodes == nullptr) bdd_new_slab(m);
+  struct bdd_ *n = m->free_nodes;
+  m->free_nodes = n->next;
+  return n;
+}
+
+void bdd_free_node_record(kzu_bdd_manager m, struct bdd_ *n) {
+  n->indexindex = BDD_FREE_INDEX;
+  n->next = m->free_nodes;
+  m->free_nodes = n;
+}
+
+void bdd_free_node_slabs(kzu_bdd_manager m) {
+  void *slab = m->slabs;
+  while (slab != nullptr) {
+    void *next = *(void **)slab;
+    mem_free_block((pointer)slab);
+    slab = next;
+  }
+  m->slabs = nullptr;
+  m->free_nodes = nullptr;
+}
+
+// ---- Look-up -----------------------------------------------------------------------------------
+static inline bdd bdd_find_aux(kzu_bdd_manager m, long id, bdd t, bdd e) {
+  unique *u = &m->unique_table;
+  var_table *vt = u->tables[id];
+  long b = bdd_node_hash(t, e, vt->size);
+  for (bdd n = vt->table[b]; n != nullptr; n = n->next) {
+    if (n->data[0] == t && n->data[1] == e) {
+      u->finds++;
+      return n;
+    }
+  }
+  struct bdd_ *n = bdd_new_node_record(m);
+  n->indexindex = (uint16_t)id;
+  n->refs = 0;
+  n->mark = 0;
+  n->spare = 0;
+  n->data[0] = t;
+  n->data[1] = e;
+  n->next = vt->table[b];
+  vt->table[b] = n;
+  vt->entries++;
+  u->entries++;
+  if (vt->entries > 4 * vt->size) bdd_rehash_var_table(vt, true);
+  u->finds++;
+  return n;
+}
+
+bdd bdd_find(kzu_bdd_manager m, long id, bdd t, bdd e) {
+  if (t == e) {
+    bdd_temp_dec(e);
+    return t;
+  }
+  kz_debug_assert(bdd_level(m, t) > m->indexes[id] && bdd_level(m, e) > m->indexes[id],
+                  "child does not lie below its parent");
+  bdd r;
+  if (bdd_is_complemented(t))
+    r = bdd_complement(bdd_find_aux(m, id, bdd_complement(t), bdd_complement(e)));
+  else
+    r = bdd_find_aux(m, id, t, e);
+  bdd_temp_inc(r);
+  bdd_temp_dec(t);
+  bdd_temp_dec(e);
+  if (--m->check <= 0) bdd_periodic_check(m);
+  return r;
+}
+
+static int bdd_value_canonical(kzu_bdd_manager m, intptr_t high, intptr_t low) {
+  return m->canonical_fn(m, high, low, m->transform_env);
+}
+
+bdd bdd_find_terminal(kzu_bdd_manager m, intptr_t high, intptr_t low) {
+  int negate = bdd_value_canonical(m, high, low);
+  if (negate) {
+    intptr_t nh, nl;
+    m->transform_fn(m, high, low, &nh, &nl, m->transform_env);
+    high = nh;
+    low = nl;
+  }
+  unique *u = &m->unique_table;
+  var_table *vt = u->tables[0];
+  bdd th = (bdd)high;
+  bdd tl = (bdd)low;
+  long b = bdd_node_hash(th, tl, vt->size);
+  bdd found = nullptr;
+  for (bdd n = vt->table[b]; n != nullptr; n = n->next) {
+    if (n->data[0] == th && n->data[1] == tl) {
+      found = n;
+      break;
+    }
+  }
+  if (found == nullptr) {
+    struct bdd_ *n = bdd_new_node_record(m);
+    n->indexindex = 0;
+    n->refs = 0;
+    n->mark = 0;
+    n->spare = 0;
+    n->data[0] = th;
+    n->data[1] = tl;
+    n->next = vt->table[b];
+    vt->table[b] = n;
+    vt->entries++;
+    u->entries++;
+    if (vt->entries > 4 * vt->size) bdd_rehash_var_table(vt, true);
+    found = n;
+  }
+  u->finds++;
+  bdd r = bdd_complement_if(found, negate);
+  bdd_temp_inc(r);
+  if (--m->check <= 0) bdd_periodic_check(m);
+  return r;
+}

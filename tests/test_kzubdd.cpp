@@ -1,0 +1,482 @@
+// Engine core: canonical form, references, node tables, computed table,
+// collection, the operation frame (node limit, abort, restart), variables,
+// associations, statistics and messages.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "kzuBdd/kzuBddInt.h"
+#include "support/truth_table.h"
+
+namespace {
+
+class Engine : public ::testing::Test {
+ protected:
+  kzu_bdd_manager m = nullptr;
+  std::vector<bdd> x;  // x[i] = engine variable id i + 1
+
+  void SetUp() override { Make(12); }
+  void TearDown() override {
+    if (m != nullptr) {
+      EXPECT_EQ(kzu_bdd_check_heap(m), 0);
+      EXPECT_EQ(kzu_bdd_check_temps(m), 0);
+      kzu_bdd_quit(m);
+    }
+  }
+  void Make(int n) {
+    if (m != nullptr) kzu_bdd_quit(m);
+    m = kzu_bdd_init();
+    x.clear();
+    for (int i = 0; i < n; i++) x.push_back(kzu_bdd_new_var_last(m));
+  }
+  bdd one() { return kzu_bdd_one(m); }
+  bdd zero() { return kzu_bdd_zero(m); }
+  TruthTable tt(bdd f, int n = 12) { return tt_of_edge(m, f, n); }
+  // A function with about 2^k nodes: the pairing x_i & x_{k+i} under the
+  // order x_0..x_{2k-1}. The result carries one reference.
+  bdd Pairing(int k) {
+    bdd acc = kzu_bdd_identity(m, zero());
+    for (int i = 0; i < k; i++) {
+      bdd t = kzu_bdd_and(m, x[i], x[k + i]);
+      if (t == nullptr) {
+        kzu_bdd_free(m, acc);
+        return nullptr;
+      }
+      bdd next = kzu_bdd_or(m, acc, t);
+      kzu_bdd_free(m, t);
+      kzu_bdd_free(m, acc);
+      if (next == nullptr) return nullptr;
+      acc = next;
+    }
+    return acc;
+  }
+};
+
+TEST_F(Engine, NegationAndConstants) {
+  EXPECT_EQ(bdd_complement(one()), zero());
+  EXPECT_EQ(bdd_complement(bdd_complement(x[0])), x[0]);
+  bdd n = kzu_bdd_not(m, x[3]);
+  EXPECT_EQ(bdd_regular(n), bdd_regular(x[3]));
+  EXPECT_TRUE(bdd_is_complemented(n));
+  kzu_bdd_free(m, n);
+  // Permanent nodes survive any number of releases.
+  for (int i = 0; i < 300; i++) {
+    kzu_bdd_free(m, one());
+    kzu_bdd_free(m, zero());
+    kzu_bdd_free(m, kzu_bdd_var_with_id(m, 1));
+  }
+  EXPECT_EQ(bdd_regular(one())->refs, 255);
+  EXPECT_EQ(kzu_bdd_var_with_id(m, 0), nullptr);
+  EXPECT_EQ(kzu_bdd_var_with_id(m, 13), nullptr);
+  EXPECT_EQ(kzu_bdd_var_with_index(m, 11), x[11]);
+  EXPECT_EQ(kzu_bdd_var_with_index(m, 12), nullptr);
+  EXPECT_EQ(kzu_bdd_if_id(m, one()), -1);
+  EXPECT_EQ(kzu_bdd_if_index(m, nullptr), -1);
+  EXPECT_EQ(kzu_bdd_if_id(m, x[4]), 5);
+  EXPECT_EQ(kzu_bdd_if_index(m, x[4]), 4);
+  EXPECT_EQ(kzu_bdd_and(m, x[0], nullptr), nullptr);
+}
+
+TEST_F(Engine, HashConsingAndRegularThenEdges) {
+  bdd a = kzu_bdd_and(m, x[0], x[1]);
+  bdd b = kzu_bdd_and(m, x[1], x[0]);
+  EXPECT_EQ(a, b);
+  // ITE(x0, !x1, x1) has a complemented positive cofactor: it is stored as
+  // the complement of a node whose then-edge is regular.
+  bdd f = kzu_bdd_ite(m, x[0], bdd_complement(x[1]), x[1]);
+  EXPECT_TRUE(bdd_is_complemented(f));
+  EXPECT_FALSE(bdd_is_complemented(bdd_regular(f)->data[0]));
+  EXPECT_EQ(kzu_bdd_then(m, f), bdd_complement(x[1]));
+  EXPECT_EQ(tt(f), TruthTable::var(12, 0) ^ TruthTable::var(12, 1));
+  bdd g = kzu_bdd_xor(m, x[1], x[0]);
+  EXPECT_EQ(f, g);
+  for (bdd e : {a, b, f, g}) kzu_bdd_free(m, e);
+  kzu_bdd_free(m, bdd_complement(x[1]));  // the reference from kzu_bdd_then
+}
+
+TEST_F(Engine, ReferenceCountsSaturate) {
+  bdd f = kzu_bdd_and(m, x[0], x[1]);
+  for (int i = 0; i < 252; i++) kzu_bdd_identity(m, f);
+  EXPECT_EQ(bdd_regular(f)->refs, 253);
+  kzu_bdd_identity(m, f);
+  kzu_bdd_identity(m, f);
+  EXPECT_EQ(bdd_regular(f)->refs, 255);
+  kzu_bdd_free(m, f);
+  EXPECT_EQ(bdd_regular(f)->refs, 255);  // permanent now
+  // A temporary count that would reach 127 makes the node permanent.
+  bdd g = kzu_bdd_and(m, x[2], x[3]);
+  kzu_bdd_free(m, g);
+  for (int i = 0; i < 126; i++) bdd_temp_inc(g);
+  EXPECT_EQ(bdd_regular(g)->mark & BDD_TEMP_MASK, 126);
+  bdd_temp_inc(g);
+  EXPECT_EQ(bdd_regular(g)->refs, 255);
+  EXPECT_EQ(bdd_regular(g)->mark, 0);
+}
+
+TEST_F(Engine, ThenElseOfConstantsWarn) {
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(kzu_bdd_then(m, one()), one());
+  EXPECT_EQ(kzu_bdd_else(m, zero()), zero());
+  EXPECT_EQ(kzu_bdd_if(m, one()), one());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "BDD library: warning: kzu_bdd_then: argument is a constant\n"
+            "BDD library: warning: kzu_bdd_else: argument is a constant\n"
+            "BDD library: warning: kzu_bdd_if: argument is a constant\n");
+  bdd nx = bdd_complement(x[2]);
+  EXPECT_EQ(kzu_bdd_then(m, nx), zero());
+  EXPECT_EQ(kzu_bdd_else(m, nx), one());
+  EXPECT_EQ(kzu_bdd_if(m, nx), x[2]);
+}
+
+using EngineDeath = Engine;
+
+TEST_F(EngineDeath, FatalReferenceErrors) {
+  bdd f = kzu_bdd_and(m, x[0], x[1]);
+  kzu_bdd_free(m, f);
+  EXPECT_EXIT(kzu_bdd_free(m, f), testing::ExitedWithCode(1),
+              "^BDD library: error: kzu_bdd_free: attempt to free node with zero references\n$");
+  EXPECT_EXIT(kzu_bdd_and(m, f, x[2]), testing::ExitedWithCode(1),
+              "^BDD library: error: bdd_check_arguments: argument has zero references\n$");
+  EXPECT_EXIT(kzu_bdd_cache_functions(m, 4, nullptr, nullptr, nullptr, nullptr), testing::ExitedWithCode(1),
+              "bdd_cache_functions: illegal number of cache arguments");
+  EXPECT_EXIT(kzu_bdd_free_cache_tag(m, 5), testing::ExitedWithCode(1),
+              "kzu_bdd_free_cache_tag: attempt to free unallocated tag");
+}
+
+TEST_F(EngineDeath, NoMoreIndexes) {
+  EXPECT_EXIT(
+      {
+        while (true) kzu_bdd_new_var_last(m);
+      },
+      testing::ExitedWithCode(1), "^BDD library: error: bdd_new_var: no more indexes\n$");
+}
+
+// ---- Variables -----------------------------------------------------------------------------------
+TEST_F(Engine, MaxvarsGrowsAndKeepsEdges) {
+  Make(30);
+  EXPECT_EQ(m->maxvars, 30);
+  bdd f = kzu_bdd_xor(m, x[0], x[29]);
+  bdd g = kzu_bdd_and(m, x[5], bdd_complement(x[17]));
+  bdd v31 = kzu_bdd_new_var_last(m);
+  EXPECT_EQ(m->maxvars, 60);
+  EXPECT_EQ(kzu_bdd_vars(m), 31);
+  EXPECT_EQ(kzu_bdd_if_id(m, v31), 31);
+  EXPECT_EQ(kzu_bdd_if_index(m, v31), 30);
+  EXPECT_EQ(kzu_bdd_then(m, f), bdd_complement(x[29]));
+  EXPECT_EQ(kzu_bdd_else(m, f), x[29]);
+  bdd h = kzu_bdd_and(m, f, v31);
+  EXPECT_EQ(kzu_bdd_size(m, h, 1), 5);
+  bdd again = kzu_bdd_xor(m, x[29], x[0]);
+  EXPECT_EQ(again, f);
+  for (int i = 0; i < 40; i++) kzu_bdd_new_var_last(m);
+  EXPECT_EQ(m->maxvars, 120);
+  EXPECT_EQ(kzu_bdd_and(m, x[5], bdd_complement(x[17])), g);
+  for (bdd e : {f, g, h, again, g}) kzu_bdd_free(m, e);
+  kzu_bdd_free(m, bdd_complement(x[29]));
+  kzu_bdd_free(m, x[29]);
+}
+
+TEST_F(Engine, NewVariablesAtEveryPosition) {
+  Make(3);
+  bdd first = kzu_bdd_new_var_first(m);  // id 4, level 0
+  EXPECT_EQ(kzu_bdd_if_id(m, first), 4);
+  EXPECT_EQ(kzu_bdd_if_index(m, first), 0);
+  EXPECT_EQ(kzu_bdd_if_index(m, x[0]), 1);
+  bdd before = kzu_bdd_new_var_before(m, x[2]);  // id 5 at x2's old level 3
+  EXPECT_EQ(kzu_bdd_if_index(m, before), 3);
+  EXPECT_EQ(kzu_bdd_if_index(m, x[2]), 4);
+  bdd after = kzu_bdd_new_var_after(m, x[0]);  // id 6 at level 2
+  EXPECT_EQ(kzu_bdd_if_index(m, after), 2);
+  EXPECT_EQ(kzu_bdd_if_index(m, x[1]), 3);
+  for (long level = 0; level < kzu_bdd_vars(m); level++)
+    EXPECT_EQ(kzu_bdd_if_index(m, kzu_bdd_var_with_index(m, level)), level);
+  // The block tree has one leaf per level, in level order.
+  block root = m->super_block;
+  ASSERT_EQ(root->num_children, 6);
+  for (long i = 0; i < 6; i++) EXPECT_EQ(root->children[i]->first_index, i);
+  // A function over the reordered variables still has its children below it.
+  bdd f2 = kzu_bdd_or(m, x[2], after);
+  bdd f = kzu_bdd_and(m, first, f2);
+  kzu_bdd_free(m, f2);
+  EXPECT_EQ(kzu_bdd_if_id(m, f), 4);
+  testing::internal::CaptureStderr();
+  bdd last = kzu_bdd_new_var_after(m, f);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "BDD library: warning: kzu_bdd_new_var_after: argument is not a positive variable\n");
+  EXPECT_EQ(kzu_bdd_if_index(m, last), 1);
+  testing::internal::CaptureStderr();
+  bdd bottom = kzu_bdd_new_var_before(m, one());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "BDD library: warning: kzu_bdd_new_var_before: argument is not a positive variable\n");
+  EXPECT_EQ(kzu_bdd_if_index(m, bottom), 7);
+  kzu_bdd_free(m, f);
+}
+
+TEST_F(Engine, VariableBlocks) {
+  block b = kzu_bdd_new_var_block(m, x[2], 3);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->first_index, 2);
+  EXPECT_EQ(b->last_index, 4);
+  EXPECT_EQ(b->num_children, 3);
+  EXPECT_EQ(m->super_block->num_children, 10);
+  block inner = kzu_bdd_new_var_block(m, x[3], 2);
+  EXPECT_EQ(b->num_children, 2);
+  EXPECT_EQ(inner->first_index, 3);
+  kzu_bdd_var_block_reorderable(m, inner, 1);
+  EXPECT_EQ(inner->reorderable, 1);
+  // A new variable inside a block joins it and shifts what lies below.
+  kzu_bdd_new_var_after(m, x[3]);
+  EXPECT_EQ(inner->last_index, 5);
+  EXPECT_EQ(b->last_index, 5);
+  EXPECT_EQ(m->super_block->last_index, 12);
+}
+
+TEST_F(EngineDeath, VariableBlockErrors) {
+  EXPECT_EXIT(kzu_bdd_new_var_block(m, bdd_complement(x[0]), 2), testing::ExitedWithCode(1),
+              "kzu_bdd_new_var_block: second argument is not a positive variable");
+  EXPECT_EXIT(kzu_bdd_new_var_block(m, x[0], 0), testing::ExitedWithCode(1),
+              "kzu_bdd_new_var_block: invalid final argument");
+  EXPECT_EXIT(kzu_bdd_new_var_block(m, x[10], 3), testing::ExitedWithCode(1),
+              "kzu_bdd_new_var_block: range covers non-existent variables");
+  kzu_bdd_new_var_block(m, x[2], 3);
+  EXPECT_EXIT(kzu_bdd_new_var_block(m, x[3], 4), testing::ExitedWithCode(1), "add_block: illegal block overlap");
+}
+
+// ---- Node tables and collection ---------------------------------------------------------------------
+TEST_F(Engine, UniqueTableGrowsAtTheTwentyNinthNode) {
+  Make(30);
+  var_table *t = m->unique_table.tables[1];
+  EXPECT_EQ(t->size, 7);
+  EXPECT_EQ(t->entries, 1);  // the projection node
+  std::vector<bdd> fs;
+  for (int k = 1; k < 28; k++) fs.push_back(kzu_bdd_and(m, x[0], x[k]));
+  EXPECT_EQ(t->entries, 28);
+  EXPECT_EQ(t->size, 7);
+  fs.push_back(kzu_bdd_and(m, x[0], x[28]));
+  EXPECT_EQ(t->entries, 29);
+  EXPECT_EQ(t->size, 13);
+  EXPECT_EQ(kzu_bdd_check_heap(m), 0);
+  // Only a collection that leaves fewer nodes than buckets shrinks it.
+  for (int i = 0; i < 14; i++) kzu_bdd_free(m, fs[i]);
+  kzu_bdd_gc(m);
+  EXPECT_EQ(t->entries, 15);
+  EXPECT_EQ(t->size, 13);
+  for (size_t i = 14; i < fs.size(); i++) kzu_bdd_free(m, fs[i]);
+  kzu_bdd_gc(m);
+  EXPECT_EQ(t->entries, 1);
+  EXPECT_EQ(t->size, 7);
+}
+
+TEST_F(Engine, CollectionUnderLoad) {
+  Make(16);
+  std::mt19937 rng(7);
+  std::vector<std::pair<bdd, TruthTable>> kept;
+  long peak = 0;
+  for (int round = 0; round < 800; round++) {
+    // A random function of moderate size from random literals.
+    bdd acc = kzu_bdd_identity(m, zero());
+    for (int c = 0; c < 6; c++) {
+      bdd cube = kzu_bdd_identity(m, one());
+      for (int l = 0; l < 5; l++) {
+        int v = (int)(rng() % 16);
+        bdd lit = (rng() & 1) ? x[v] : bdd_complement(x[v]);
+        bdd nc = kzu_bdd_and(m, cube, lit);
+        kzu_bdd_free(m, cube);
+        cube = nc;
+      }
+      bdd op = (rng() & 1) ? kzu_bdd_or(m, acc, cube) : kzu_bdd_xor(m, acc, cube);
+      kzu_bdd_free(m, cube);
+      kzu_bdd_free(m, acc);
+      acc = op;
+    }
+    if (round % 4 == 0)
+      kept.emplace_back(acc, tt_of_edge(m, acc, 16));
+    else
+      kzu_bdd_free(m, acc);
+    if (m->unique_table.entries > peak) peak = m->unique_table.entries;
+    EXPECT_GE(m->unique_table.gc_limit, 10000);
+  }
+  EXPECT_GT(peak, 10000);
+  EXPECT_GT(m->unique_table.gcs, 0);
+  EXPECT_GT(m->unique_table.freed, 0);
+  for (auto &k : kept) EXPECT_EQ(tt_of_edge(m, k.first, 16), k.second);
+  EXPECT_EQ(kzu_bdd_check_heap(m), 0);
+  EXPECT_EQ(kzu_bdd_check_temps(m), 0);
+  for (auto &k : kept) kzu_bdd_free(m, k.first);
+  kzu_bdd_gc(m);
+  EXPECT_EQ(m->unique_table.entries, 17);  // terminal and projections
+}
+
+TEST_F(Engine, ComputedTableGrowsWithTheNodeCount) {
+  Make(32);
+  long initial = m->op_cache.size;
+  EXPECT_EQ(initial, 8179);
+  bdd f = Pairing(16);  // 2^17 - 1 nodes, all live
+  bdd g = Pairing(15);
+  bdd h = kzu_bdd_xor(m, f, g);
+  EXPECT_GT(m->op_cache.size, initial);
+  EXPECT_EQ(m->op_cache.size, bdd_primes[m->op_cache.size_index]);
+  EXPECT_EQ(kzu_bdd_check_heap(m), 0);
+  for (bdd e : {f, g, h}) kzu_bdd_free(m, e);
+}
+
+// ---- The operation frame ---------------------------------------------------------------------------
+struct Calls {
+  int overflow = 0;
+  int aborts = 0;
+  int reorders = 0;
+};
+Calls *calls = nullptr;
+
+TEST_F(Engine, NodeLimitAbortsWithNull) {
+  Make(28);
+  Calls c;
+  calls = &c;
+  kzu_bdd_overflow_closure(m, [](kzu_bdd_manager, void *env) { ((Calls *)env)->overflow++; }, &c);
+  kzu_bdd_node_limit(m, 3000);
+  bdd big = Pairing(14);
+  EXPECT_EQ(big, nullptr);
+  EXPECT_EQ(c.overflow, 1);
+  EXPECT_EQ(kzu_bdd_overflow(m), 1);
+  EXPECT_EQ(kzu_bdd_check_temps(m), 0);
+  EXPECT_EQ(kzu_bdd_check_heap(m), 0);
+  EXPECT_LE(m->unique_table.gc_limit, 3000);
+  // Lifting the limit lets the same work succeed.
+  kzu_bdd_node_limit(m, 0);
+  big = Pairing(14);
+  ASSERT_NE(big, nullptr);
+  EXPECT_EQ(kzu_bdd_size(m, big, 1), (1 << 15) - 1);
+  kzu_bdd_free(m, big);
+}
+
+TEST_F(Engine, AbortRequestReturnsNull) {
+  Make(20);
+  Calls c;
+  bdd f = Pairing(8);
+  bdd g = Pairing(7);
+  kzu_bdd_abort_closure(m, [](kzu_bdd_manager, void *env) { ((Calls *)env)->aborts++; }, &c);
+  bdd h = kzu_bdd_xor(m, f, g);
+  EXPECT_EQ(h, nullptr);
+  EXPECT_GE(c.aborts, 1);
+  EXPECT_EQ(kzu_bdd_check_temps(m), 0);
+  kzu_bdd_abort_closure(m, nullptr, nullptr);
+  h = kzu_bdd_xor(m, f, g);
+  EXPECT_NE(h, nullptr);
+  for (bdd e : {f, g, h}) kzu_bdd_free(m, e);
+}
+
+TEST_F(Engine, ReorderingRestartsTheOperation) {
+  Make(28);
+  Calls c;
+  calls = &c;
+  kzu_bdd_dynamic_reordering(m, [](kzu_bdd_manager) { calls->reorders++; });
+  bdd big = Pairing(14);
+  ASSERT_NE(big, nullptr);
+  EXPECT_GE(c.reorders, 1);
+  EXPECT_EQ(kzu_bdd_size(m, big, 1), (1 << 15) - 1);
+  EXPECT_EQ(kzu_bdd_check_temps(m), 0);
+  kzu_bdd_dynamic_reordering(m, nullptr);
+  kzu_bdd_free(m, big);
+}
+
+// ---- Associations ------------------------------------------------------------------------------------
+TEST_F(Engine, AssociationSelectionAndWarnings) {
+  bdd vars[] = {x[0], x[2], nullptr};
+  int id = kzu_bdd_new_assoc(m, vars, 0);
+  EXPECT_EQ(id, 0);
+  EXPECT_EQ(kzu_bdd_new_assoc(m, vars, 0), 0);  // shared
+  bdd other[] = {x[1], nullptr};
+  EXPECT_EQ(kzu_bdd_new_assoc(m, other, 0), 1);
+  EXPECT_EQ(kzu_bdd_assoc(m, id), -1);
+  bdd f = kzu_bdd_and(m, x[0], kzu_bdd_and(m, x[1], x[2]));
+  bdd q = kzu_bdd_exists(m, f);
+  EXPECT_EQ(q, x[1]);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(kzu_bdd_assoc(m, 7), 0);
+  kzu_bdd_free_assoc(m, 9);
+  bdd bad[] = {bdd_complement(x[0]), x[1], nullptr};
+  EXPECT_EQ(kzu_bdd_temp_assoc(m, bad, 1), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "BDD library: warning: kzu_bdd_assoc: no variable association with specified ID\n"
+            "BDD library: warning: kzu_bdd_free_assoc: no variable association with specified ID\n"
+            "BDD library: warning: check_assoc: first element in pair is not a positive variable\n");
+  EXPECT_EQ(m->curr_assoc_id, -1);
+  EXPECT_EQ(m->temp_assoc.last, -1);  // unchanged by the bad pair list
+  // Freeing a named association drops its computed-table entries.
+  kzu_bdd_free_assoc(m, 0);
+  kzu_bdd_free_assoc(m, 0);
+  long left = 0;
+  for (long i = 0; i < m->op_cache.size; i++)
+    for (int s = 0; s < 2; s++) {
+      cache_entry *e = &m->op_cache.table[i].entry[s];
+      if (e->slot[0] != 0 && bdd_cache_tag(e) == BDD_TAG_OP && bdd_cache_arg0(e) == BDD_OP_EXISTS_BASE) left++;
+    }
+  EXPECT_EQ(left, 0);
+  kzu_bdd_free(m, q);
+  kzu_bdd_free(m, f);
+}
+
+// ---- Statistics ----------------------------------------------------------------------------------------
+static std::vector<std::string> StatsLines(kzu_bdd_manager m) {
+  char *buf = nullptr;
+  size_t len = 0;
+  FILE *fp = open_memstream(&buf, &len);
+  kzu_bdd_stats(m, fp);
+  fclose(fp);
+  std::vector<std::string> lines;
+  std::string s(buf, len);
+  free(buf);
+  size_t start = 0;
+  for (size_t i = 0; i < s.size(); i++)
+    if (s[i] == '\n') {
+      lines.push_back(s.substr(start, i - start));
+      start = i + 1;
+    }
+  return lines;
+}
+
+TEST_F(Engine, StatisticsLines) {
+  Make(4);
+  std::vector<std::string> lines = StatsLines(m);
+  size_t k = lines.size() == 19 ? 1 : 0;  // the allocator line comes first when present
+  ASSERT_EQ(lines.size(), 18 + k);
+  if (k) {
+    EXPECT_EQ(lines[0].rfind("Memory manager bytes allocated: ", 0), 0u);
+  }
+  EXPECT_EQ(lines[k + 0], "Approximate bytes used: " +
+                              std::to_string(16 * 5 + 0 + 8 * 8179 + 12 * 30 + 4 * 30 * 1));
+  EXPECT_EQ(lines[k + 1], "Number of nodes: 5");
+  EXPECT_EQ(lines[k + 2], "Node limit: ---");
+  EXPECT_EQ(lines[k + 3], "Overflow: no");
+  EXPECT_EQ(lines[k + 4].rfind("Approximate bytes per node: ", 0), 0u);
+  EXPECT_EQ(lines[k + 5], "Cache entries: 0");
+  EXPECT_EQ(lines[k + 6], "Cache size: 16358");
+  EXPECT_EQ(lines[k + 7], "Cache load factor: 0.00");
+  EXPECT_EQ(lines[k + 8], "Cache look ups: 0");
+  EXPECT_EQ(lines[k + 9], "Cache hits: 0");
+  EXPECT_EQ(lines[k + 10], "Cache hit rate: ---");
+  EXPECT_EQ(lines[k + 11], "Cache insertions: 0");
+  EXPECT_EQ(lines[k + 12], "Cache collisions: 0");
+  EXPECT_EQ(lines[k + 13], "Number of variables: 4");
+  EXPECT_EQ(lines[k + 14], "Number of variable associations: 1");
+  EXPECT_EQ(lines[k + 15], "Number of garbage collections: 0");
+  EXPECT_EQ(lines[k + 16], "Number of nodes garbage collected: 0");
+  EXPECT_EQ(lines[k + 17], "Number of find operations: 5");
+  kzu_bdd_node_limit(m, 50000);
+  bdd f = kzu_bdd_and(m, x[0], x[1]);
+  bdd g = kzu_bdd_and(m, x[1], x[0]);
+  lines = StatsLines(m);
+  EXPECT_EQ(lines[k + 2], "Node limit: 50000");
+  EXPECT_EQ(lines[k + 8], "Cache look ups: 2");
+  EXPECT_EQ(lines[k + 9], "Cache hits: 1");
+  EXPECT_EQ(lines[k + 10], "Cache hit rate: 0.50");
+  EXPECT_EQ(lines[k + 11], "Cache insertions: 1");
+  kzu_bdd_free(m, f);
+  kzu_bdd_free(m, g);
+}
+
+}  // namespace
