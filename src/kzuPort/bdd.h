@@ -129,4 +129,98 @@ int bdd_gen_free(bdd_gen *gen);
        bdd_gen_read_status(gen) != bdd_EMPTY || (bdd_gen_free(gen), 0); \
        (void)bdd_next_cube(gen, &cube))
 
+// Node generator: every node of f once, children before their parents (the
+// terminal included); *node receives node addresses (low three bits clear).
+bdd_gen *bdd_first_node(bdd_t *fn, bdd_node **node);
+boolean bdd_next_node(bdd_gen *gen, bdd_node **node);
+
+#define foreach_bdd_node(fn, gen, node)                       \
+  for ((gen) = bdd_first_node(fn, &node);                     \
+       bdd_gen_read_status(gen) != bdd_EMPTY || (bdd_gen_free(gen), 0); \
+       (void)bdd_next_node(gen, &node))
+
+// ---- Further operations ------------------------------------------------------------
+// Every bdd_t result is a new handle; array results are new arrays of new
+// handles. Failures of the engine are fatal as for bdd_construct_bdd_t.
+typedef struct kzu_block_ bdd_block;
+
+// Variables and levels.
+bdd_t *bdd_create_variable(bdd_manager *mgr);
+bdd_t *bdd_create_variable_after(bdd_manager *mgr, bdd_variableId after_id);
+bdd_t *bdd_var_with_index(bdd_manager *mgr, int level);
+// Handle-layer id of the variable at `level`; fatal when there is none.
+bdd_variableId bdd_get_id_from_level(bdd_manager *mgr, long level);
+long bdd_top_var_level(bdd_manager *mgr, bdd_t *f);
+bdd_t *bdd_top_var(bdd_t *f);
+unsigned int bdd_num_vars(bdd_manager *mgr);
+
+// Connectives over several operands (arrays of bdd_t *).
+bdd_t *bdd_and_with_limit(bdd_t *f, bdd_t *g, boolean f_phase, boolean g_phase, unsigned int limit);
+// f' and every g' of the array, phases as for bdd_and.
+bdd_t *bdd_and_array(bdd_t *f, array_t *g_array, boolean f_phase, boolean g_phase);
+bdd_t *bdd_multiway_and(bdd_manager *mgr, array_t *bdd_array);
+bdd_t *bdd_multiway_or(bdd_manager *mgr, array_t *bdd_array);
+bdd_t *bdd_multiway_xor(bdd_manager *mgr, array_t *bdd_array);
+// Element-wise; arrays of different lengths print a line and give null.
+array_t *bdd_pairwise_and(bdd_manager *mgr, array_t *a, array_t *b);
+array_t *bdd_pairwise_or(bdd_manager *mgr, array_t *a, array_t *b);
+array_t *bdd_pairwise_xor(bdd_manager *mgr, array_t *a, array_t *b);
+
+// Quantification, substitution, cofactors.
+bdd_t *bdd_and_smooth(bdd_t *f, bdd_t *g, array_t *smoothing_vars);
+bdd_t *bdd_and_smooth_with_limit(bdd_t *f, bdd_t *g, array_t *smoothing_vars, unsigned int limit);
+bdd_t *bdd_consensus(bdd_t *f, array_t *quantifying_vars);
+// Compatible projection onto the given variables.
+bdd_t *bdd_cproject(bdd_t *f, array_t *projection_vars);
+bdd_t *bdd_smooth_with_cube(bdd_t *f, bdd_t *cube);
+// f with every variable of old_array replaced by the function at the same
+// position of new_array.
+bdd_t *bdd_substitute(bdd_t *f, array_t *old_array, array_t *new_array);
+array_t *bdd_substitute_array(array_t *f_array, array_t *old_array, array_t *new_array);
+// Generalized cofactor of f by g (the usual cofactor when g is a cube).
+bdd_t *bdd_cofactor(bdd_t *f, bdd_t *g);
+bdd_t *bdd_cofactor_array(bdd_t *f, array_t *bdd_array);
+// f with the variable v replaced by g.
+bdd_t *bdd_compose(bdd_t *f, bdd_t *v, bdd_t *g);
+
+// Relations between functions.
+boolean bdd_intersects(bdd_t *f, bdd_t *g);
+// f' implies g' (phases as for bdd_and).
+boolean bdd_leq(bdd_t *f, bdd_t *g, boolean f_phase, boolean g_phase);
+boolean bdd_leq_array(bdd_t *f, array_t *g_array, boolean f_phase, boolean g_phase);
+boolean bdd_equal_mod_care_set(bdd_t *f, bdd_t *g, bdd_t *care_set);
+boolean bdd_lequal_mod_care_set(bdd_t *f, bdd_t *g, boolean f_phase, boolean g_phase, bdd_t *care_set);
+
+// Counting and support.
+// Satisfying assignments over the given variables (which must cover f's support).
+double bdd_count_onset(bdd_t *f, array_t *var_array);
+var_set_t *bdd_get_support(bdd_t *f);
+int bdd_is_support_var(bdd_t *f, bdd_t *var);
+int bdd_is_support_var_id(bdd_t *f, int index);
+// Handle-layer ids of an array of variables, as a new int array.
+array_t *bdd_get_varids(array_t *var_array);
+long bdd_size_multiple(array_t *bdd_array);
+int bdd_is_cube(bdd_t *f);
+
+// Minimisation with a care set: the smaller of the reduced function and f.
+bdd_t *bdd_minimize(bdd_t *f, bdd_t *c);
+array_t *bdd_minimize_array(array_t *bdd_array, bdd_t *c);
+// A small function g with f_min <= g <= f_max.
+bdd_t *bdd_between(bdd_t *f_min, bdd_t *f_max);
+
+// Blocks and reordering.
+bdd_block *bdd_new_var_block(bdd_t *f, long n);
+void bdd_var_block_reorderable(bdd_manager *mgr, bdd_block *b, boolean reorderable);
+void bdd_dynamic_reordering(bdd_manager *mgr, bdd_reorder_type_t algorithm_type,
+                            bdd_reorder_verbosity_t verbosity);
+void bdd_reorder(bdd_manager *mgr);
+
+// Printing, statistics, settings, raw access.
+void bdd_print(bdd_t *f);
+void bdd_print_stats(bdd_manager *mgr, FILE *file);
+void bdd_set_gc_mode(bdd_manager *mgr, boolean no_gc);
+int bdd_set_parameters(bdd_manager *mgr, void *value_table, FILE *file);
+boolean bdd_get_free(bdd_t *f);
+bdd_node *bdd_pointer(bdd_t *f);
+
 #endif
