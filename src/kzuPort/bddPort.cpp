@@ -132,3 +132,5 @@ bdd_t *bdd_smooth(bdd_t *f, array_t *smoothing_vars) {
   kzu_bdd_assoc(m, -1);
   return bdd_construct_bdd_t(f->mgr, ok ? kzu_bdd_exists(m, f->node) : nullptr);
 }
+
+unsigned int bdd_num_vars(bdd_manager *mgr) { return (unsigned int)kzu_bdd_vars(bdd_engine(mgr)); }
