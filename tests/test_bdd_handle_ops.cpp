@@ -1,0 +1,226 @@
+// Handle layer: the further operations and their messages.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "kzuPort/bdd.h"
+#include "support/truth_table.h"
+
+namespace {
+
+class HandleOps : public ::testing::Test {
+ protected:
+  static constexpr int N = 8;
+  bdd_manager *mgr = nullptr;
+  std::vector<bdd_t *> v;
+  std::vector<bdd_t *> owned;
+  std::vector<array_t *> arrays;
+
+  void SetUp() override {
+    mgr = bdd_start(N);
+    for (int i = 0; i < N; i++) v.push_back(bdd_get_variable(mgr, (bdd_variableId)i));
+  }
+  void TearDown() override {
+    for (array_t *a : arrays) array_free(a);
+    for (bdd_t *f : owned) bdd_free(f);
+    for (bdd_t *f : v) bdd_free(f);
+    bdd_end(mgr);
+  }
+  bdd_t *keep(bdd_t *f) {
+    owned.push_back(f);
+    return f;
+  }
+  array_t *Array(std::vector<bdd_t *> fs) {
+    array_t *a = array_alloc(bdd_t *, 0);
+    for (bdd_t *f : fs) array_insert_last(bdd_t *, a, f);
+    arrays.push_back(a);
+    return a;
+  }
+  // Keeps every handle of a result array.
+  array_t *KeepAll(array_t *a) {
+    for (int i = 0; i < array_n(a); i++) keep(array_fetch(bdd_t *, a, i));
+    arrays.push_back(a);
+    return a;
+  }
+  TruthTable tt(bdd_t *f) { return tt_of_handle(f, N); }
+  TruthTable var(int i) { return TruthTable::var(N, i); }
+  bdd_t *And(bdd_t *f, bdd_t *g) { return keep(bdd_and(f, g, 1, 1)); }
+  bdd_t *Or(bdd_t *f, bdd_t *g) { return keep(bdd_or(f, g, 1, 1)); }
+};
+
+TEST_F(HandleOps, VariablesAndLevels) {
+  bdd_t *nv = keep(bdd_create_variable(mgr));
+  EXPECT_EQ(bdd_top_var_id(nv), (bdd_variableId)N);
+  EXPECT_EQ(bdd_num_vars(mgr), (unsigned)N + 1);
+  bdd_t *after = keep(bdd_create_variable_after(mgr, 2));
+  EXPECT_EQ(bdd_top_var_id(after), (bdd_variableId)N + 1);
+  EXPECT_EQ(bdd_top_var_level(mgr, after), 3);
+  EXPECT_EQ(bdd_top_var_level(mgr, v[3]), 4);
+  EXPECT_EQ(bdd_get_id_from_level(mgr, 3), (bdd_variableId)N + 1);
+  EXPECT_TRUE(bdd_equal(keep(bdd_var_with_index(mgr, 3)), after));
+  bdd_t *f = And(v[4], v[1]);
+  EXPECT_TRUE(bdd_equal(keep(bdd_top_var(f)), v[1]));
+  EXPECT_EQ(bdd_top_var_level(mgr, keep(bdd_one(mgr))), -1);
+  EXPECT_FALSE(bdd_get_free(f));
+  EXPECT_EQ(bdd_pointer(f), f->node);
+}
+
+TEST_F(HandleOps, FoldsAndPairwise) {
+  array_t *a = Array({v[0], v[1], v[2]});
+  EXPECT_EQ(tt(keep(bdd_multiway_and(mgr, a))), var(0) & var(1) & var(2));
+  EXPECT_EQ(tt(keep(bdd_multiway_or(mgr, a))), var(0) | var(1) | var(2));
+  EXPECT_EQ(tt(keep(bdd_multiway_xor(mgr, a))), var(0) ^ var(1) ^ var(2));
+  EXPECT_TRUE(bdd_is_tautology(keep(bdd_multiway_and(mgr, Array({}))), 1));
+  EXPECT_EQ(tt(keep(bdd_and_array(v[3], a, 0, 1))), ~var(3) & var(0) & var(1) & var(2));
+  EXPECT_EQ(tt(keep(bdd_and_with_limit(v[3], v[4], 1, 0, 10))), var(3) & ~var(4));
+  array_t *b = Array({v[5], v[6], v[7]});
+  array_t *r = KeepAll(bdd_pairwise_or(mgr, a, b));
+  ASSERT_EQ(array_n(r), 3);
+  EXPECT_EQ(tt(array_fetch(bdd_t *, r, 2)), var(2) | var(7));
+  r = KeepAll(bdd_pairwise_xor(mgr, a, b));
+  EXPECT_EQ(tt(array_fetch(bdd_t *, r, 0)), var(0) ^ var(5));
+  r = KeepAll(bdd_pairwise_and(mgr, a, b));
+  EXPECT_EQ(tt(array_fetch(bdd_t *, r, 1)), var(1) & var(6));
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(bdd_pairwise_and(mgr, a, Array({v[0]})), nullptr);
+  EXPECT_EQ(bdd_pairwise_or(mgr, a, Array({v[0]})), nullptr);
+  EXPECT_EQ(bdd_pairwise_xor(mgr, a, Array({v[0]})), nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "bdd_pairwise_and: Arrays of different lengths.\n"
+            "bdd_pairwise_or: Arrays of different lengths.\n"
+            "bdd_pairwise_xor: Arrays of different lengths.\n");
+}
+
+TEST_F(HandleOps, QuantifiersAndProjection) {
+  bdd_t *f = Or(And(v[0], v[1]), And(v[2], keep(bdd_not(v[1]))));
+  TruthTable tf = tt(f);
+  array_t *x1 = Array({v[1]});
+  EXPECT_EQ(tt(keep(bdd_smooth(f, x1))), tf.exists(1));
+  EXPECT_EQ(tt(keep(bdd_consensus(f, x1))), tf.forall(1));
+  bdd_t *g = Or(v[1], v[3]);
+  EXPECT_EQ(tt(keep(bdd_and_smooth(f, g, x1))), (tf & tt(g)).exists(1));
+  EXPECT_EQ(tt(keep(bdd_and_smooth_with_limit(f, g, x1, 5))), (tf & tt(g)).exists(1));
+  bdd_t *cube = And(v[0], keep(bdd_not(v[2])));
+  EXPECT_EQ(tt(keep(bdd_smooth_with_cube(f, cube))), tf.exists(0).exists(2));
+  // Projection keeps one assignment of x1 per assignment of the others.
+  bdd_t *p = keep(bdd_cproject(Or(v[1], v[2]), x1));
+  EXPECT_EQ(tt(p), (~var(1) & var(2)) | (var(1) & ~var(2)));
+  testing::internal::CaptureStdout();
+  bdd_t *same = keep(bdd_cproject(f, Array({})));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Warning: bdd_cproject: no projection variables\n");
+  EXPECT_TRUE(bdd_equal(same, f));
+}
+
+TEST_F(HandleOps, SubstitutionCofactorsAndComposition) {
+  bdd_t *f = Or(And(v[0], v[2]), v[4]);
+  array_t *olds = Array({v[0], v[2]});
+  array_t *news = Array({v[1], keep(bdd_not(v[3]))});
+  EXPECT_EQ(tt(keep(bdd_substitute(f, olds, news))), (var(1) & ~var(3)) | var(4));
+  array_t *out = KeepAll(bdd_substitute_array(Array({f, v[0]}), olds, news));
+  ASSERT_EQ(array_n(out), 2);
+  EXPECT_TRUE(bdd_equal(array_fetch(bdd_t *, out, 1), v[1]));
+  EXPECT_EQ(tt(keep(bdd_cofactor(f, v[0]))), var(2) | var(4));
+  EXPECT_EQ(tt(keep(bdd_cofactor_array(f, Array({v[0], keep(bdd_not(v[4]))})))), var(2));
+  EXPECT_EQ(tt(keep(bdd_compose(f, v[4], And(v[5], v[6])))), (var(0) & var(2)) | (var(5) & var(6)));
+}
+
+TEST_F(HandleOps, Relations) {
+  bdd_t *a = And(v[0], v[1]);
+  EXPECT_TRUE(bdd_intersects(a, v[0]));
+  EXPECT_FALSE(bdd_intersects(a, keep(bdd_not(v[1]))));
+  EXPECT_TRUE(bdd_leq(a, v[0], 1, 1));
+  EXPECT_FALSE(bdd_leq(v[0], a, 1, 1));
+  EXPECT_TRUE(bdd_leq(v[0], a, 0, 0));  // !x0 <= !(x0 & x1)
+  EXPECT_TRUE(bdd_leq_array(a, Array({v[0], v[1]}), 1, 1));
+  EXPECT_FALSE(bdd_leq_array(a, Array({v[0], v[2]}), 1, 1));
+  EXPECT_TRUE(bdd_equal_mod_care_set(v[0], a, v[1]));
+  EXPECT_FALSE(bdd_equal_mod_care_set(v[0], a, v[2]));
+  EXPECT_TRUE(bdd_lequal_mod_care_set(v[0], v[1], 1, 1, v[1]));
+  EXPECT_FALSE(bdd_lequal_mod_care_set(v[0], v[1], 1, 1, v[2]));
+}
+
+TEST_F(HandleOps, CountingSupportAndMinimisation) {
+  bdd_t *f = Or(And(v[0], v[3]), v[5]);
+  EXPECT_DOUBLE_EQ(bdd_count_onset(f, Array({v[0], v[3], v[5]})), 5.0);
+  EXPECT_DOUBLE_EQ(bdd_count_onset(f, Array(v)), 5.0 * 32);
+  var_set_t *s = bdd_get_support(f);
+  EXPECT_EQ(var_set_n_elts(s), 3);
+  EXPECT_TRUE(var_set_get_elt(s, 3));
+  EXPECT_FALSE(var_set_get_elt(s, 4));
+  var_set_free(s);
+  EXPECT_TRUE(bdd_is_support_var(f, v[5]));
+  EXPECT_FALSE(bdd_is_support_var(f, v[1]));
+  EXPECT_TRUE(bdd_is_support_var_id(f, 0));
+  array_t *ids = bdd_get_varids(Array({v[6], v[2]}));
+  EXPECT_EQ(array_fetch(int, ids, 0), 6);
+  EXPECT_EQ(array_fetch(int, ids, 1), 2);
+  array_free(ids);
+  EXPECT_EQ(bdd_size_multiple(Array({f, v[5], v[0]})), bdd_size(f) + 1);
+  EXPECT_TRUE(bdd_is_cube(And(v[0], keep(bdd_not(v[2])))));
+  EXPECT_FALSE(bdd_is_cube(f));
+  // Within the care set x5 = 0, f is just x0 & x3.
+  bdd_t *small = keep(bdd_minimize(f, keep(bdd_not(v[5]))));
+  EXPECT_TRUE(bdd_equal(small, And(v[0], v[3])));
+  bdd_t *not_smaller = keep(bdd_minimize(v[0], v[1]));
+  EXPECT_TRUE(bdd_equal(not_smaller, v[0]));
+  array_t *mins = KeepAll(bdd_minimize_array(Array({f, v[0]}), keep(bdd_not(v[5]))));
+  EXPECT_EQ(array_n(mins), 2);
+  bdd_t *lo = And(And(v[0], v[1]), v[2]);
+  bdd_t *hi = v[0];
+  bdd_t *mid = keep(bdd_between(lo, hi));
+  EXPECT_TRUE(bdd_leq(lo, mid, 1, 1));
+  EXPECT_TRUE(bdd_leq(mid, hi, 1, 1));
+  EXPECT_LE(bdd_size(mid), bdd_size(lo));
+}
+
+TEST_F(HandleOps, BlocksReorderingAndSettings) {
+  bdd_block *b = bdd_new_var_block(v[2], 3);
+  ASSERT_NE(b, nullptr);
+  bdd_var_block_reorderable(mgr, b, 1);
+  bdd_dynamic_reordering(mgr, BDD_REORDER_SIFT, BDD_REORDER_VERBOSITY_DEFAULT);
+  bdd_dynamic_reordering(mgr, BDD_REORDER_WINDOW, BDD_REORDER_VERBOSITY_DEFAULT);
+  bdd_dynamic_reordering(mgr, BDD_REORDER_NONE, BDD_REORDER_VERBOSITY_DEFAULT);
+  testing::internal::CaptureStderr();
+  bdd_dynamic_reordering(mgr, BDD_REORDER_GENETIC, BDD_REORDER_VERBOSITY_DEFAULT);
+  bdd_set_gc_mode(mgr, 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "KZU: bdd_dynamic_reordering: unknown algorithm type\n"
+            "Using SIFT method instead\n"
+            "BDD library: warning: bdd_set_gc_mode: translated to no-op in KZU package\n");
+  bdd_t *f = Or(v[0], v[7]);
+  bdd_reorder(mgr);
+  EXPECT_EQ(tt(f), var(0) | var(7));
+  bdd_dynamic_reordering(mgr, BDD_REORDER_NONE, BDD_REORDER_VERBOSITY_DEFAULT);
+  char *buf = nullptr;
+  size_t len = 0;
+  FILE *fp = open_memstream(&buf, &len);
+  EXPECT_EQ(bdd_set_parameters(mgr, nullptr, fp), 1);
+  bdd_print_stats(mgr, fp);
+  fclose(fp);
+  std::string out(buf, len);
+  free(buf);
+  EXPECT_EQ(out.rfind("Functionality not supported yet in the KZU package\n", 0), 0u);
+  EXPECT_NE(out.find("Number of variables: 8\n"), std::string::npos);
+}
+
+using HandleOpsDeath = HandleOps;
+
+TEST_F(HandleOpsDeath, Messages) {
+  array_t *empty = Array({});
+  EXPECT_EXIT(bdd_and_smooth(v[0], v[1], empty), testing::ExitedWithCode(1),
+              "^BDD library: error: bdd_and_smooth: no smoothing variables\n$");
+  EXPECT_EXIT(bdd_consensus(v[0], empty), testing::ExitedWithCode(1),
+              "^BDD library: error: bdd_consensus: no quantifying variables\n$");
+  EXPECT_EXIT(bdd_cproject(nullptr, empty), testing::ExitedWithCode(1), "bdd_cproject: invalid BDD");
+  EXPECT_EXIT(bdd_substitute(v[0], Array({v[0]}), empty), testing::ExitedWithCode(1),
+              "bdd_substitute: mismatch of number of new and old variables");
+  EXPECT_EXIT(bdd_get_id_from_level(mgr, N), testing::ExitedWithCode(1),
+              "bdd_get_id_from_level: assumption violated");
+  EXPECT_EXIT(bdd_new_var_block(nullptr, 2), testing::ExitedWithCode(1), "bdd_new_var_block: invalid BDD");
+  EXPECT_DEATH(bdd_is_cube(nullptr), "bdd_is_cube: invalid BDD");
+  bdd_t freed = *v[0];
+  freed.free = 1;
+  EXPECT_DEATH(bdd_is_cube(&freed), "Freed Bdd passed to bdd_is_cube");
+}
+
+}  // namespace
