@@ -24,6 +24,9 @@ void mdd_record_variables(mdd_manager *mgr, int first_bvar, int first_mvar, int 
 // result is a new handle.
 mdd_t *mdd_encode(mdd_manager *mgr, array_t *child_list, mvar_type *mv, int index);
 
+// mdd_case without the bundled-variable check, for callers that only warn.
+mdd_t *mdd_case_build(mdd_manager *mgr, mvar_type *mv, array_t *child_list);
+
 // The mvar record of `id` (the array package's bound check ends the process
 // for an id outside the list).
 mvar_type *mdd_mvar(mdd_manager *mgr, int id);

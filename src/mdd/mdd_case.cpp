@@ -65,12 +65,7 @@ mdd_t *mdd_encode(mdd_manager *mgr, array_t *child_list, mvar_type *mv, int inde
   return result;
 }
 
-mdd_t *mdd_case(mdd_manager *mgr, int mvar_id, array_t *child_list) {
-  mvar_type *mv = mdd_mvar(mgr, mvar_id);
-  if (mv->status == MDD_BUNDLED) {
-    fprintf(stderr, "\nmdd_andsmooth: bundled variable %s used\n", mv->name);
-    util_assert_fail(__FILE__, __LINE__, "");
-  }
+mdd_t *mdd_case_build(mdd_manager *mgr, mvar_type *mv, array_t *child_list) {
   util_assert(mv->values == array_n(child_list),
               "mdd_case: mvar.values different from length of child_list\n");
   for (int i = 0; i < array_n(child_list); i++)
@@ -87,4 +82,13 @@ mdd_t *mdd_case(mdd_manager *mgr, int mvar_id, array_t *child_list) {
   }
   array_free(handed);
   return result;
+}
+
+mdd_t *mdd_case(mdd_manager *mgr, int mvar_id, array_t *child_list) {
+  mvar_type *mv = mdd_mvar(mgr, mvar_id);
+  if (mv->status == MDD_BUNDLED) {
+    fprintf(stderr, "\nmdd_andsmooth: bundled variable %s used\n", mv->name);
+    util_assert_fail(__FILE__, __LINE__, "");
+  }
+  return mdd_case_build(mgr, mv, child_list);
 }

@@ -10,7 +10,8 @@ mdd_t *mdd_func1c(mdd_manager *mgr, int mvar_id, int constant, int (*fn)(int, in
   array_t *children = array_alloc(mdd_t *, mv->values);
   for (int v = 0; v < mv->values; v++)
     array_insert_last(mdd_t *, children, fn(v, constant) != 0 ? one : zero);
-  mdd_t *result = mdd_case(mgr, mvar_id, children);
+  // A bundled mvar was warned about above; the table is built all the same.
+  mdd_t *result = mdd_case_build(mgr, mv, children);
   array_free(children);
   bdd_free(one);
   bdd_free(zero);
