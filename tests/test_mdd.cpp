@@ -546,6 +546,137 @@ TEST(MddUtil, ReadingVariablesAndMarks) {
   for (mdd_t *h : {y5, t, mid}) bdd_free(h);
 }
 
+TEST(MddUtil, SupportCountingAndProjection) {
+  Mdd m({4, 3, 5});
+  mdd_t *x1 = m.is(0, 1), *z2 = m.is(2, 2);
+  mdd_t *f = bdd_and(x1, z2, 1, 0);  // x = 1 and z != 2
+  array_t *support = mdd_get_support(m.mgr, f);
+  ASSERT_EQ(array_n(support), 2);
+  EXPECT_EQ(array_fetch(int, support, 0), 0);
+  EXPECT_EQ(array_fetch(int, support, 1), 2);
+  array_t *bit_ids = mdd_get_bdd_support_ids(m.mgr, f);
+  EXPECT_EQ(array_n(bit_ids), mdd_get_number_of_bdd_support(m.mgr, f));
+  for (int i = 0; i < array_n(bit_ids); i++) {
+    int b = array_fetch(int, bit_ids, i);
+    EXPECT_TRUE(b <= 1 || b >= 4) << b;  // no bit of y
+  }
+  array_t *bit_vars = mdd_get_bdd_support_vars(m.mgr, f);
+  EXPECT_EQ(array_n(bit_vars), array_n(bit_ids));
+  EXPECT_EQ(bdd_top_var_id(array_fetch(mdd_t *, bit_vars, 0)), (bdd_variableId)array_fetch(int, bit_ids, 0));
+  EXPECT_TRUE(mdd_check_support(m.mgr, f, support));
+  array_t *x_only = ints({0}), *y_only = ints({1}), *xy = ints({0, 1}), *none = array_alloc(int, 0);
+  EXPECT_FALSE(mdd_check_support(m.mgr, f, x_only));
+
+  EXPECT_EQ(mdd_count_onset(m.mgr, f, support), 4.0);  // x = 1, z in {0, 1, 3, 4}
+  EXPECT_EQ(mdd_count_onset(m.mgr, f, x_only), 1.0);
+  EXPECT_EQ(mdd_count_onset(m.mgr, f, xy), 3.0);  // y is free
+  EXPECT_EQ(mdd_count_onset(m.mgr, f, none), 1.0);
+  mdd_t *zero = bdd_zero(m.mgr);
+  EXPECT_EQ(mdd_count_onset(m.mgr, zero, none), 0.0);
+  mdd_t *t = bdd_one(m.mgr);
+  EXPECT_EQ(mdd_count_onset(m.mgr, t, y_only), 3.0);  // code 3 is no value
+
+  // For every y, z the least satisfying x: only x = 1 satisfies f.
+  mdd_t *proj = mdd_cproject(m.mgr, f, x_only);
+  EXPECT_TRUE(bdd_equal(proj, f));
+  bdd_free(proj);
+  mdd_t *le = mdd_func2(m.mgr, 0, 1, leq2);  // x <= y
+  mdd_t *least_x = mdd_cproject(m.mgr, le, x_only), *x0 = m.is(0, 0);
+  EXPECT_TRUE(bdd_equal(least_x, x0));
+  // For every x the least y >= x; as a diagram it differs from x = y at
+  // y's code 3, which x = y shares with y = 2.
+  mdd_t *least_y = mdd_cproject(m.mgr, le, y_only);
+  Rows least = minterms(least_y, xy);
+  EXPECT_EQ(std::set<std::vector<int>>(least.begin(), least.end()),
+            (std::set<std::vector<int>>{{0, 0}, {1, 1}, {2, 2}}));
+  for (mdd_t *h : {le, least_x, x0, least_y}) bdd_free(h);
+  for (mdd_t *h : {x1, z2, f, zero, t}) bdd_free(h);
+  mdd_array_free(bit_vars);
+  for (array_t *a : {support, bit_ids, x_only, y_only, xy, none}) array_free(a);
+}
+
+TEST(MddUtil, Printing) {
+  Mdd m({4, 4});
+  mdd_t *x1 = m.is(0, 1), *y2 = m.is(1, 2);
+  mdd_t *f = bdd_and(x1, y2, 1, 1);
+  char buf[64] = {};
+  FILE *fp = fmemopen(buf, sizeof buf, "w");
+  mdd_print_support_to_file(fp, f);
+  fclose(fp);
+  EXPECT_STREQ(buf, "mv_0 mv_1\n");
+  array_t *arr = array_alloc(mdd_t *, 0);
+  array_insert_last(mdd_t *, arr, f);
+  array_insert_last(mdd_t *, arr, x1);
+  mdd_t *t = bdd_one(m.mgr);
+  array_insert_last(mdd_t *, arr, t);
+  testing::internal::CaptureStdout();
+  mdd_print_array(arr);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "mdd 0:\n  mv_0=1 mv_1=2\nmdd 1:\n  mv_0=1\nmdd 2: true\n");
+  array_free(arr);
+  for (mdd_t *h : {x1, y2, f, t}) bdd_free(h);
+}
+
+TEST(MddCreate, VariablesAddedLaterKeepTheEncoding) {
+  mdd_manager *mgr = mdd_init_empty();
+  EXPECT_EQ(array_n(mdd_ret_mvar_list(mgr)), 0);
+  array_t *first = ints({4, 3});
+  EXPECT_EQ(mdd_create_variables(mgr, first, nullptr, nullptr), 0);
+  array_t *more = ints({5});
+  EXPECT_EQ(mdd_create_variables(mgr, more, nullptr, nullptr), 2);
+  auto bits = [&](int id) {
+    mvar_type &mv = array_fetch(mvar_type, mdd_ret_mvar_list(mgr), id);
+    std::vector<int> out;
+    for (int b = 0; b < mv.encode_length; b++) out.push_back(mdd_ret_bvar_id(&mv, b));
+    return out;
+  };
+  auto level = [&](int bvar) {
+    mdd_t *v = bdd_get_variable(mgr, (bdd_variableId)bvar);
+    long l = bdd_top_var_level(mgr, v);
+    bdd_free(v);
+    return l;
+  };
+  EXPECT_EQ(bits(0), (std::vector<int>{0, 1}));
+  EXPECT_EQ(bits(1), (std::vector<int>{2, 3}));
+  EXPECT_EQ(bits(2), (std::vector<int>{4, 5, 6}));
+  EXPECT_STREQ(array_fetch(mvar_type, mdd_ret_mvar_list(mgr), 2).name, "mv_2");
+
+  // A copy of mvar 0 placed right below it.
+  array_t *after = ints({4});
+  EXPECT_EQ(mdd_create_variables_after(mgr, 0, after, nullptr, nullptr), 3);
+  EXPECT_EQ(bits(3), (std::vector<int>{7, 8}));
+  EXPECT_EQ(level(7), 2);
+  EXPECT_EQ(level(8), 3);
+  EXPECT_EQ(level(2), 4);
+
+  // Two copies of mvar 1 interleaved with its bits.
+  array_t *names = array_alloc(char *, 0);
+  array_insert_last(char *, names, (char *)"ya");
+  array_insert_last(char *, names, (char *)"yb");
+  EXPECT_EQ(mdd_create_variables_interleaved(mgr, 1, 2, names), 4);
+  EXPECT_EQ(bits(4), (std::vector<int>{9, 11}));
+  EXPECT_EQ(bits(5), (std::vector<int>{10, 12}));
+  EXPECT_STREQ(array_fetch(mvar_type, mdd_ret_mvar_list(mgr), 5).name, "yb");
+  EXPECT_EQ(array_fetch(mvar_type, mdd_ret_mvar_list(mgr), 5).values, 3);
+  EXPECT_EQ(level(9), level(2) + 1);
+  EXPECT_EQ(level(10), level(2) + 2);
+  EXPECT_EQ(level(3), level(2) + 3);
+  EXPECT_EQ(level(12), level(3) + 2);
+
+  // The new mvars work like the first ones.
+  mdd_t *eq = mdd_func2(mgr, 1, 5, eq2);
+  array_t *pair = ints({1, 5});
+  EXPECT_EQ(minterms(eq, pair).size(), 3u);
+  EXPECT_EQ(mdd_count_onset(mgr, eq, pair), 3.0);
+  mdd_t *copy = mdd_func2(mgr, 0, 3, lt2);
+  array_t *xs = ints({0, 3});
+  EXPECT_EQ(minterms(copy, xs).size(), 6u);
+  bdd_free(eq);
+  bdd_free(copy);
+  for (array_t *a : {first, more, after, names, pair, xs}) array_free(a);
+  mdd_quit(mgr);
+}
+
 // ---- Fatal paths ---------------------------------------------------------------------------
 
 std::string assertion(const std::string &file, const std::string &msg) {

@@ -256,6 +256,10 @@ class Oracle {
     }
     EXPECT_EQ(count, got.size()) << "a minterm came twice";
     EXPECT_EQ(got, expected);
+    array_t *counted = array_alloc(int, 0);
+    for (int id : ids) array_insert_last(int, counted, id);
+    EXPECT_EQ(mdd_count_onset(mgr, f, counted), (double)expected.size());
+    array_free(counted);
     array_free(list);
   }
 

@@ -71,6 +71,17 @@ mvar_type mdd_get_var_by_id(mdd_manager *mgr, int id);
 // which the caller then owns.
 array_t *mdd_set_mvar_list(mdd_manager *mgr, array_t *mvar_list);
 
+// Add mvars to an existing manager, with new bvars at the end of the order,
+// right below the lowest bit of mvar `after_mvar_id`, or interleaved with
+// the bits of `inter_var_id` (no_mvars new mvars with its domain, one bit of
+// each below every bit of it). Arguments as for mdd_init; names default to
+// "mv_<id>". Each returns the id of the first new mvar.
+int mdd_create_variables(mdd_manager *mgr, array_t *mvar_values, array_t *mvar_names,
+                         array_t *mvar_strides);
+int mdd_create_variables_after(mdd_manager *mgr, int after_mvar_id, array_t *mvar_values,
+                               array_t *mvar_names, array_t *mvar_strides);
+int mdd_create_variables_interleaved(mdd_manager *mgr, int inter_var_id, int no_mvars, array_t *mvar_names);
+
 // ---- Building ----------------------------------------------------------------
 // Equals child v wherever the mvar has value v; a code beyond the domain
 // takes the child of a real value (pairing rule). The child count must equal
@@ -147,6 +158,30 @@ mdd_t *mdd_subset_with_mask_vars(mdd_manager *mgr, mdd_t *f, array_t *mask_ids);
 boolean mdd_equal_mod_care_set_array(mdd_t *f, mdd_t *g, array_t *care_set_array);
 boolean mdd_lequal_mod_care_set_array(mdd_t *f, mdd_t *g, boolean f_phase, boolean g_phase,
                                       array_t *care_set_array);
+
+// ---- Support, counting, projection -----------------------------------------------------
+// The mvar ids (ascending) / bvar ids (ascending) / new bvar handles that f
+// depends on, as new arrays.
+array_t *mdd_get_support(mdd_manager *mgr, mdd_t *f);
+array_t *mdd_get_bdd_support_ids(mdd_manager *mgr, mdd_t *f);
+array_t *mdd_get_bdd_support_vars(mdd_manager *mgr, mdd_t *f);
+int mdd_get_number_of_bdd_support(mdd_manager *mgr, mdd_t *f);
+// Every mvar f depends on is listed.
+boolean mdd_check_support(mdd_manager *mgr, mdd_t *f, array_t *mvar_ids);
+// The number of minterms of f over the listed mvars (what the generator
+// yields over that list).
+double mdd_count_onset(mdd_manager *mgr, mdd_t *f, array_t *mvar_ids);
+// The handle layer's compatible projection over the bits of the listed
+// mvars: for every assignment of the other variables, the least assignment
+// of those bits (in variable order, 0 before 1) that satisfies f.
+mdd_t *mdd_cproject(mdd_manager *mgr, mdd_t *f, array_t *mvar_ids);
+
+// ---- Printing ------------------------------------------------------------------------------
+// The names of the mvars f depends on, on one line.
+void mdd_print_support(mdd_t *f);
+void mdd_print_support_to_file(FILE *fp, mdd_t *f);
+// Every MDD of the array with its minterms over its support.
+void mdd_print_array(array_t *mdd_array);
 
 // ---- Multi-valued functions as bit functions -------------------------------------------
 // fn_array holds, per value v of the mvar, where a function takes value v.

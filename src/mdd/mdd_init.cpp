@@ -12,16 +12,78 @@ char *copy_name(const char *name) {
   return copy;
 }
 
-// "mv_0", "mv_1", ... each in an allocation of exactly its length.
-array_t *default_names(int count) {
+// "mv_<first>", "mv_<first + 1>", ... each in an allocation of exactly its
+// length.
+array_t *default_names(int count, int first) {
   array_t *names = array_alloc(char *, count);
   for (int i = 0; i < count; i++) {
-    util_assert(i >= 0, "mdd_init: internal error, value less than 0\n");
+    util_assert(first + i >= 0, "mdd_init: internal error, value less than 0\n");
     char buf[32];
-    snprintf(buf, sizeof buf, "mv_%d", i);
+    snprintf(buf, sizeof buf, "mv_%d", first + i);
     array_insert_last(char *, names, copy_name(buf));
   }
   return names;
+}
+
+void free_names(array_t *names) {
+  for (int i = 0; i < array_n(names); i++) MMfree(array_fetch(char *, names, i));
+  array_free(names);
+}
+
+array_t *unit_strides(int count) {
+  array_t *strides = array_alloc(int, count);
+  for (int i = 0; i < count; i++) array_insert_last(int, strides, 1);
+  return strides;
+}
+
+// Total bit count of the domains, each of which must have a value;
+// `empty_domain` is the message for one that has none.
+long total_bits(array_t *values, const char *empty_domain) {
+  long total = 0;
+  for (int i = 0; i < array_n(values); i++) {
+    int n = array_fetch(int, values, i);
+    util_assert(n >= 1, empty_domain);
+    total += mdd_encode_length(n);
+  }
+  util_assert(total < (1L << 30), "mdd_init: too many binary variables\n");
+  return total;
+}
+
+// The handle-layer id of the bit of `mv` that lies lowest in the order.
+bdd_variableId lowest_bit(mdd_manager *mgr, mvar_type *mv) {
+  bdd_variableId lowest = (bdd_variableId)array_fetch(int, mv->bvars, 0);
+  long lowest_level = -1;
+  for (int b = 0; b < mv->encode_length; b++) {
+    mdd_t *bit = mdd_bvar_node(mgr, array_fetch(int, mv->bvars, b));
+    long level = bdd_top_var_level(mgr, bit);
+    if (level > lowest_level) {
+      lowest_level = level;
+      lowest = bdd_top_var_id(bit);
+    }
+  }
+  return lowest;
+}
+
+// Adds mvars whose bits the caller has just created as handle-layer ids
+// first_bvar .. first_bvar + bits - 1. Returns the first new mvar id.
+int add_mvars(mdd_manager *mgr, int first_bvar, long bits, array_t *values, array_t *names,
+              array_t *strides) {
+  int m = array_n(values);
+  int first_mvar = array_n(mdd_ret_mvar_list(mgr));
+  array_t *own_names = nullptr;
+  if (names == nullptr)
+    names = own_names = default_names(m, first_mvar);
+  else
+    util_assert(array_n(names) == m, "mdd_init: inconsistent size of mvar_names\n");
+  array_t *own_strides = nullptr;
+  if (strides == nullptr)
+    strides = own_strides = unit_strides(m);
+  else
+    util_assert(array_n(strides) == m, "mdd_init: inconsistent size of mvar_strides\n");
+  mdd_record_variables(mgr, first_bvar, first_mvar, m, names, values, strides, first_bvar + (int)bits);
+  if (own_strides != nullptr) array_free(own_strides);
+  if (own_names != nullptr) free_names(own_names);
+  return first_mvar;
 }
 
 mdd_hook_type *new_hook() {
@@ -119,31 +181,21 @@ mdd_manager *mdd_init(array_t *mvar_values, array_t *mvar_names, array_t *mvar_s
   mdd_hook_type *hook = new_hook();
   array_t *names = mvar_names;
   if (names == nullptr)
-    names = default_names(m);
+    names = default_names(m, 0);
   else
     util_assert(array_n(names) == m, "mdd_init: inconsistent size of mvar_names\n");
-  long total = 0;
-  for (int i = 0; i < m; i++) {
-    int n = array_fetch(int, mvar_values, i);
-    util_assert(n >= 1, "mdd_init: domain size less than 1\n");
-    total += mdd_encode_length(n);
-  }
-  util_assert(total < (1L << 30), "mdd_init: too many binary variables\n");
+  long total = total_bits(mvar_values, "mdd_init: domain size less than 1\n");
   mdd_manager *mgr = bdd_start((int)total);
   bdd_get_external_hooks(mgr)->mdd = (char *)hook;
   array_t *strides = mvar_strides;
   if (strides != nullptr) {
     util_assert(array_n(strides) == m, "mdd_init: inconsistent size of mvar_strides\n");
   } else {
-    strides = array_alloc(int, m);
-    for (int i = 0; i < m; i++) array_insert_last(int, strides, 1);
+    strides = unit_strides(m);
   }
   mdd_record_variables(mgr, 0, 0, m, names, mvar_values, strides, (int)total);
   if (mvar_strides == nullptr) array_free(strides);
-  if (mvar_names == nullptr) {
-    for (int i = 0; i < m; i++) MMfree(array_fetch(char *, names, i));
-    array_free(names);
-  }
+  if (mvar_names == nullptr) free_names(names);
   return mgr;
 }
 
@@ -151,6 +203,56 @@ mdd_manager *mdd_init_empty(void) {
   mdd_manager *mgr = bdd_start(0);
   bdd_get_external_hooks(mgr)->mdd = (char *)new_hook();
   return mgr;
+}
+
+int mdd_create_variables(mdd_manager *mgr, array_t *mvar_values, array_t *mvar_names,
+                         array_t *mvar_strides) {
+  long bits = total_bits(mvar_values, "mdd_create_variables: domain size less than 1\n");
+  int first_bvar = (int)bdd_num_vars(mgr);
+  for (long b = 0; b < bits; b++) bdd_free(bdd_create_variable(mgr));
+  return add_mvars(mgr, first_bvar, bits, mvar_values, mvar_names, mvar_strides);
+}
+
+int mdd_create_variables_after(mdd_manager *mgr, int after_mvar_id, array_t *mvar_values,
+                               array_t *mvar_names, array_t *mvar_strides) {
+  bdd_variableId previous = lowest_bit(mgr, mdd_mvar(mgr, after_mvar_id));
+  long bits = total_bits(mvar_values, "mdd_create_variables_after: domain size less than 1\n");
+  int first_bvar = (int)bdd_num_vars(mgr);
+  // Each new bit goes right below the one made before it, so the new bits
+  // keep their id order in the variable order.
+  for (long b = 0; b < bits; b++) {
+    mdd_t *bit = bdd_create_variable_after(mgr, previous);
+    previous = bdd_top_var_id(bit);
+    bdd_free(bit);
+  }
+  return add_mvars(mgr, first_bvar, bits, mvar_values, mvar_names, mvar_strides);
+}
+
+int mdd_create_variables_interleaved(mdd_manager *mgr, int inter_var_id, int no_mvars, array_t *mvar_names) {
+  util_assert(no_mvars >= 1, "mdd_create_variables_interleaved: no variables to create\n");
+  mvar_type model = *mdd_mvar(mgr, inter_var_id);
+  int first_bvar = (int)bdd_num_vars(mgr);
+  // Below each bit of the model mvar, one bit of every new mvar: the new
+  // bits are numbered bit by bit, so mvar t gets ids first + t + b * no_mvars,
+  // which is the layout of one interleaving group of stride no_mvars.
+  for (int b = 0; b < model.encode_length; b++) {
+    bdd_variableId previous = (bdd_variableId)array_fetch(int, model.bvars, b);
+    for (int t = 0; t < no_mvars; t++) {
+      mdd_t *bit = bdd_create_variable_after(mgr, previous);
+      previous = bdd_top_var_id(bit);
+      bdd_free(bit);
+    }
+  }
+  array_t *values = array_alloc(int, no_mvars);
+  array_t *strides = array_alloc(int, no_mvars);
+  for (int t = 0; t < no_mvars; t++) {
+    array_insert_last(int, values, model.values);
+    array_insert_last(int, strides, no_mvars);
+  }
+  int first = add_mvars(mgr, first_bvar, (long)model.encode_length * no_mvars, values, mvar_names, strides);
+  array_free(values);
+  array_free(strides);
+  return first;
 }
 
 array_t *mdd_ret_mvar_list(mdd_manager *mgr) { return mdd_hook(mgr)->mvar_list; }

@@ -292,3 +292,136 @@ char *mdd_read_var_name(mdd_t *f) {
 void mdd_mark(mdd_manager *mgr, mdd_t *top, int phase) { set_mark(mgr, top, phase); }
 
 void mdd_unmark(mdd_manager *mgr, mdd_t *top) { set_mark(mgr, top, 2); }
+
+// ---- Support, counting, projection -------------------------------------------------------
+
+namespace {
+
+// The mvar owning bvar `id`, or -1 for a bvar made outside the layer.
+int owner_of(mdd_manager *mgr, int id) {
+  array_t *bvars = mdd_ret_bvar_list(mgr);
+  if (id >= array_n(bvars)) return -1;
+  bvar_type bv = array_fetch(bvar_type, bvars, id);
+  return bv.node == nullptr ? -1 : bv.mvar_id;
+}
+
+}  // namespace
+
+array_t *mdd_get_bdd_support_ids(mdd_manager *mgr, mdd_t *f) {
+  (void)mgr;
+  var_set_t *support = bdd_get_support(f);
+  array_t *ids = array_alloc(int, 0);
+  for (int id = 0; id < support->n_elts; id++)
+    if (var_set_get_elt(support, id)) array_insert_last(int, ids, id);
+  var_set_free(support);
+  return ids;
+}
+
+array_t *mdd_get_bdd_support_vars(mdd_manager *mgr, mdd_t *f) {
+  array_t *ids = mdd_get_bdd_support_ids(mgr, f);
+  array_t *vars = array_alloc(mdd_t *, array_n(ids));
+  for (int i = 0; i < array_n(ids); i++)
+    array_insert_last(mdd_t *, vars, bdd_get_variable(mgr, (bdd_variableId)array_fetch(int, ids, i)));
+  array_free(ids);
+  return vars;
+}
+
+int mdd_get_number_of_bdd_support(mdd_manager *mgr, mdd_t *f) {
+  array_t *ids = mdd_get_bdd_support_ids(mgr, f);
+  int count = array_n(ids);
+  array_free(ids);
+  return count;
+}
+
+array_t *mdd_get_support(mdd_manager *mgr, mdd_t *f) {
+  array_t *bits = mdd_get_bdd_support_ids(mgr, f);
+  int n_mvars = array_n(mdd_ret_mvar_list(mgr));
+  char *in = ALLOC(char, n_mvars + 1);
+  memset(in, 0, (size_t)n_mvars + 1);
+  for (int i = 0; i < array_n(bits); i++) {
+    int owner = owner_of(mgr, array_fetch(int, bits, i));
+    if (owner >= 0) in[owner] = 1;
+  }
+  array_t *mvars = array_alloc(int, 0);
+  for (int id = 0; id < n_mvars; id++)
+    if (in[id]) array_insert_last(int, mvars, id);
+  MMfree(in);
+  array_free(bits);
+  return mvars;
+}
+
+boolean mdd_check_support(mdd_manager *mgr, mdd_t *f, array_t *mvar_ids) {
+  array_t *support = mdd_get_support(mgr, f);
+  boolean covered = TRUE;
+  for (int i = 0; i < array_n(support) && covered; i++) {
+    int id = array_fetch(int, support, i);
+    boolean listed = FALSE;
+    for (int j = 0; j < array_n(mvar_ids) && !listed; j++) listed = array_fetch(int, mvar_ids, j) == id;
+    covered = listed;
+  }
+  array_free(support);
+  return covered;
+}
+
+double mdd_count_onset(mdd_manager *mgr, mdd_t *f, array_t *mvar_ids) {
+  if (array_n(mvar_ids) == 0) {
+    mdd_t *any = project(mgr, f, mvar_ids);
+    double count = bdd_is_tautology(any, 0) ? 0.0 : 1.0;
+    bdd_free(any);
+    return count;
+  }
+  // Count bit patterns of the projection that are valid codes: one per
+  // assignment of values.
+  mdd_t *onset = mdd_onset_bdd(mgr, f, mvar_ids);
+  array_t *bits = mdd_bit_handles(mgr, mvar_ids);
+  double count = bdd_count_onset(onset, bits);
+  array_free(bits);
+  bdd_free(onset);
+  return count;
+}
+
+mdd_t *mdd_cproject(mdd_manager *mgr, mdd_t *f, array_t *mvar_ids) {
+  array_t *bits = mdd_bit_handles(mgr, mvar_ids);
+  mdd_t *result = bdd_cproject(f, bits);
+  array_free(bits);
+  return result;
+}
+
+// ---- Printing ------------------------------------------------------------------------------
+
+void mdd_print_support_to_file(FILE *fp, mdd_t *f) {
+  mdd_manager *mgr = bdd_get_manager(f);
+  array_t *support = mdd_get_support(mgr, f);
+  for (int i = 0; i < array_n(support); i++)
+    fprintf(fp, "%s%s", i > 0 ? " " : "", mdd_mvar(mgr, array_fetch(int, support, i))->name);
+  fprintf(fp, "\n");
+  array_free(support);
+}
+
+void mdd_print_support(mdd_t *f) { mdd_print_support_to_file(stdout, f); }
+
+void mdd_print_array(array_t *mdd_array) {
+  for (int i = 0; i < array_n(mdd_array); i++) {
+    mdd_t *f = array_fetch(mdd_t *, mdd_array, i);
+    printf("mdd %d:", i);
+    if (mdd_is_constant(f)) {
+      printf(" %s\n", bdd_is_tautology(f, 1) ? "true" : "false");
+      continue;
+    }
+    printf("\n");
+    mdd_manager *mgr = bdd_get_manager(f);
+    array_t *support = mdd_get_support(mgr, f);
+    array_t *minterm = nullptr;
+    mdd_gen *gen = mdd_first_minterm(f, &minterm, support);
+    while (minterm != nullptr) {
+      for (int j = 0; j < array_n(minterm); j++)
+        printf("%s%s=%d", j > 0 ? " " : "  ", mdd_mvar(mgr, array_fetch(int, support, j))->name,
+               array_fetch(int, minterm, j));
+      printf("\n");
+      array_free(minterm);
+      mdd_next_minterm(gen, &minterm);
+    }
+    mdd_gen_free(gen);
+    array_free(support);
+  }
+}
