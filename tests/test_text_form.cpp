@@ -1,0 +1,379 @@
+// The text form: exact bytes of the writer, round trips through the reader,
+// texts in other line orders, and the fatal cases of broken texts.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ProgramStructure.h"
+#include "Util.h"
+
+namespace {
+
+// The token of a handle: its edge as a standard stream prints a pointer.
+std::string token(bdd_t *h) {
+  std::ostringstream s;
+  s << static_cast<void *>(h->node);
+  return s.str();
+}
+
+std::vector<std::string> splitLines(const std::string &text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l + "\n");
+  return lines;
+}
+
+// Matches exactly one output line (and nothing else) in a death test.
+std::string onlyLine(const std::string &line) {
+  std::string re = "^";
+  for (char c : line) {
+    if (std::string(".[]()*+?{}|^$\\").find(c) != std::string::npos) re += '\\';
+    re += c;
+  }
+  return re + "\n$";
+}
+
+// Death-test statement whose standard output is checked: it goes to the
+// captured standard error.
+#define STDOUT_TO_STDERR(stmt) \
+  {                            \
+    dup2(2, 1);                \
+    stmt;                      \
+  }
+
+// A seeded random function of the bvars 0..nvars-1 made of AND, OR, XOR and
+// negation; leaf variable i is built as mapVar(i).
+template <class MapVar>
+bdd_t *randomFunction(mdd_manager *mgr, std::mt19937 &rng, int nvars, int depth, MapVar mapVar) {
+  if (depth == 0 || rng() % 5 == 0) {
+    bdd_t *v = bdd_get_variable(mgr, (bdd_variableId)mapVar((int)(rng() % (unsigned)nvars)));
+    if (rng() % 2 == 0) return v;
+    bdd_t *n = bdd_not(v);
+    bdd_free(v);
+    return n;
+  }
+  bdd_t *a = randomFunction(mgr, rng, nvars, depth - 1, mapVar);
+  bdd_t *b = randomFunction(mgr, rng, nvars, depth - 1, mapVar);
+  bdd_t *r;
+  switch (rng() % 3) {
+    case 0: r = bdd_and(a, b, 1, rng() % 2 ? 1 : 0); break;
+    case 1: r = bdd_or(a, b, rng() % 2 ? 1 : 0, 1); break;
+    default: r = bdd_ite(a, b, b, 1, 0, 1); break;  // a xor b
+  }
+  bdd_free(a);
+  bdd_free(b);
+  return r;
+}
+
+// The reader as first described: sweep the lines from last to first until
+// every token is built. Null when a sweep builds nothing (a cycle).
+bdd_t *sweepingReader(mdd_manager *mgr, const std::string &text) {
+  if (text[1] == 'T') return bdd_one(mgr);
+  if (text[1] == 'F') return bdd_zero(mgr);
+  std::vector<std::vector<std::string>> lines;
+  for (const std::string &l : splitLines(text)) {
+    std::istringstream in(l);
+    std::vector<std::string> f;
+    for (std::string w; in >> w;) f.push_back(w);
+    lines.push_back(f);
+  }
+  std::set<std::string> pending;
+  for (auto &f : lines) pending.insert(f[0]);
+  std::map<std::string, bdd_t *> built;
+  bdd_t *one = bdd_one(mgr), *zero = bdd_zero(mgr);
+  bool progress = true;
+  while (!pending.empty() && progress) {
+    progress = false;
+    for (size_t k = lines.size(); k-- > 0;) {
+      auto &f = lines[k];
+      bool neg = f[1][0] == '!';
+      int v = std::stoi(neg ? f[1].substr(1) : f[1]);
+      size_t elseAt = (f[2][0] == 'T' || f[2][0] == 'F') ? 3 : 4;
+      bdd_t *child[2];
+      bool ready = true;
+      for (int side = 0; side < 2; side++) {
+        const std::string &c = side == 0 ? f[2] : f[elseAt];
+        if (c[0] == 'T') {
+          child[side] = one;
+        } else if (c[0] == 'F') {
+          child[side] = zero;
+        } else if (built.count(c)) {
+          child[side] = built[c];
+        } else {
+          ready = false;
+        }
+      }
+      if (!ready || built.count(f[0])) continue;
+      bdd_t *var = bdd_get_variable(mgr, (bdd_variableId)v);
+      bdd_t *node = bdd_ite(var, child[0], child[1], 1, 1, 1);
+      bdd_free(var);
+      if (neg) {
+        bdd_t *n = bdd_not(node);
+        bdd_free(node);
+        node = n;
+      }
+      built[f[0]] = node;
+      pending.erase(f[0]);
+      progress = true;
+    }
+  }
+  bdd_t *result = pending.empty() ? bdd_dup(built[lines[0][0]]) : nullptr;
+  for (auto &kv : built) bdd_free(kv.second);
+  bdd_free(one);
+  bdd_free(zero);
+  return result;
+}
+
+class TextFormTest : public ::testing::Test {
+ protected:
+  ProgramStructure ps;
+  mdd_manager *mgr = nullptr;
+
+  void SetUp() override {
+    ::testing::internal::CaptureStdout();
+    ps.Init();
+    ::testing::internal::GetCapturedStdout();
+    mgr = ps.getMDDManager();
+  }
+  void TearDown() override {
+    ps.release();
+    mdd_quit(mgr);
+  }
+
+  std::string write(bdd_t *f) {
+    std::string s;
+    Util::MDD2String(mgr, f, &s);
+    return s;
+  }
+  // Reads a text back, checking the reader's one line of output.
+  bdd_t *read(const std::string &text) {
+    ::testing::internal::CaptureStdout();
+    bdd_t *r = Util::String2MDD(mgr, text);
+    EXPECT_EQ("Finished calcualting the MDD from the given string!\n",
+              ::testing::internal::GetCapturedStdout());
+    return r;
+  }
+  bdd_t *var(int id) { return bdd_get_variable(mgr, (bdd_variableId)id); }
+};
+
+TEST_F(TextFormTest, ConstantsAreSingleLetters) {
+  bdd_t *one = bdd_one(mgr), *zero = bdd_zero(mgr);
+  EXPECT_EQ(" T ", write(one));
+  EXPECT_EQ(" F ", write(zero));
+  ::testing::internal::CaptureStdout();
+  bdd_t *t = Util::String2MDD(mgr, " T ");
+  bdd_t *f = Util::String2MDD(mgr, " F ");
+  EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+  EXPECT_TRUE(bdd_equal(t, one));
+  EXPECT_TRUE(bdd_equal(f, zero));
+  for (bdd_t *h : {one, zero, t, f}) bdd_free(h);
+}
+
+TEST_F(TextFormTest, ConjunctionAndItsNegationByteForByte) {
+  bdd_t *p = var(0), *q = var(1);
+  bdd_t *f = bdd_and(p, q, 1, 1);
+  bdd_t *nf = bdd_not(f);
+  EXPECT_EQ(token(f) + " 0 " + token(q) + " 1  F \n" + token(q) + " 1  T  F \n", write(f));
+  EXPECT_EQ(token(nf) + " !0 " + token(q) + " 1  F \n" + token(q) + " 1  T  F \n", write(nf));
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(f->node) + 1, reinterpret_cast<uintptr_t>(nf->node));
+  for (bdd_t *h : {p, q, f, nf}) bdd_free(h);
+}
+
+TEST_F(TextFormTest, SingleVariableAndItsNegation) {
+  bdd_t *x = var(3);
+  bdd_t *nx = bdd_not(x);
+  EXPECT_EQ(token(x) + " 3  T  F \n", write(x));
+  EXPECT_EQ(token(nx) + " !3  T  F \n", write(nx));
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(x->node) + 1, reinterpret_cast<uintptr_t>(nx->node));
+  bdd_t *back = read(write(nx));
+  EXPECT_TRUE(bdd_equal(back, nx));
+  for (bdd_t *h : {x, nx, back}) bdd_free(h);
+}
+
+TEST_F(TextFormTest, NodeReachedInBothPolaritiesGetsTwoLines) {
+  bdd_t *a = var(0), *b = var(1);
+  bdd_t *f = bdd_ite(a, b, b, 1, 0, 1);  // a xor b
+  std::vector<std::string> lines = splitLines(write(f));
+  ASSERT_EQ(3u, lines.size());
+  bdd_t *nb = bdd_not(b);
+  EXPECT_EQ(token(f) + " 0 " + token(nb) + " !1 " + token(b) + " 1\n", lines[0]);
+  EXPECT_EQ(token(nb) + " !1  T  F \n", lines[1]);
+  EXPECT_EQ(token(b) + " 1  T  F \n", lines[2]);
+  bdd_t *back = read(write(f));
+  EXPECT_TRUE(bdd_equal(back, f));
+  for (bdd_t *h : {a, b, f, nb, back}) bdd_free(h);
+}
+
+// Writes every distinct non-constant reference reachable from f once.
+void reachable(bdd_t *h, std::set<uintptr_t> *seen) {
+  if (bdd_is_tautology(h, 1) || bdd_is_tautology(h, 0)) return;
+  if (!seen->insert(reinterpret_cast<uintptr_t>(h->node)).second) return;
+  boolean c = 0;
+  bdd_get_node(h, &c);
+  bdd_t *m = c ? bdd_not(h) : bdd_dup(h);
+  bdd_t *t = bdd_then(m), *e = bdd_else(m);
+  reachable(t, seen);
+  reachable(e, seen);
+  for (bdd_t *x : {m, t, e}) bdd_free(x);
+}
+
+TEST_F(TextFormTest, RandomDiagramsRoundTripInAnyLineOrder) {
+  std::mt19937 rng(20261208);
+  for (int round = 0; round < 150; round++) {
+    bdd_t *f = randomFunction(mgr, rng, 12, 7, [](int i) { return i; });
+    std::string text = write(f);
+    if (bdd_is_tautology(f, 1) || bdd_is_tautology(f, 0)) {
+      bdd_free(f);
+      continue;
+    }
+    std::vector<std::string> lines = splitLines(text);
+    std::set<uintptr_t> refs;
+    reachable(f, &refs);
+    ASSERT_EQ(refs.size(), lines.size());
+    ASSERT_EQ(token(f) + " ", lines[0].substr(0, token(f).size() + 1));
+    std::set<std::string> tokens;
+    for (auto &l : lines) tokens.insert(l.substr(0, l.find(' ')));
+    EXPECT_EQ(lines.size(), tokens.size()) << "one line per reference";
+
+    bdd_t *back = read(text);
+    EXPECT_TRUE(bdd_equal(back, f)) << text;
+    bdd_free(back);
+
+    // Root first, the others shuffled, then reversed (parents after children).
+    std::shuffle(lines.begin() + 1, lines.end(), rng);
+    std::string shuffled;
+    for (auto &l : lines) shuffled += l;
+    back = read(shuffled);
+    EXPECT_TRUE(bdd_equal(back, f)) << shuffled;
+    bdd_free(back);
+    std::reverse(lines.begin() + 1, lines.end());
+    std::sort(lines.begin() + 1, lines.end(), [](const std::string &a, const std::string &b) {
+      return a.size() < b.size();  // the terminal-only lines come early
+    });
+    std::string reordered;
+    for (auto &l : lines) reordered += l;
+    back = read(reordered);
+    EXPECT_TRUE(bdd_equal(back, f)) << reordered;
+    bdd_free(back);
+    bdd_free(f);
+  }
+}
+
+TEST_F(TextFormTest, ReaderAcceptsAFinalLineWithoutLineFeedAndOtherBlanks) {
+  bdd_t *x = var(5);
+  std::string t = token(x);
+  bdd_t *back = read(t + "\t5 \t T\tF");
+  EXPECT_TRUE(bdd_equal(back, x));
+  bdd_free(back);
+  bdd_free(x);
+}
+
+// Texts with repeated tokens (never written by the writer): the reader uses
+// the line that sweeping from the last line upwards would build first.
+TEST_F(TextFormTest, RepeatedTokensResolveAsTheSweepWould) {
+  std::mt19937 rng(77);
+  auto tok = [](int i) {
+    std::ostringstream s;
+    s << "0x" << std::hex << (i + 16);
+    return s.str();
+  };
+  for (int round = 0; round < 300; round++) {
+    int ntok = 2 + (int)(rng() % 8);
+    std::vector<std::string> lines;
+    for (int t = 0; t < ntok; t++) {
+      int copies = 1 + (int)(rng() % 3);
+      for (int c = 0; c < copies; c++) {
+        std::string l = tok(t) + " " + (rng() % 2 ? "!" : "") + std::to_string(rng() % 12);
+        for (int side = 0; side < 2; side++) {
+          unsigned pick = rng() % 4;
+          if (t == ntok - 1 || pick == 0) {
+            l += side == 0 ? "  T " : "  T \n";
+          } else if (pick == 1) {
+            l += side == 0 ? "  F " : "  F \n";
+          } else {
+            int child = t + 1 + (int)(rng() % (unsigned)(ntok - 1 - t));
+            l += " " + tok(child) + " 0" + (side == 0 ? " " : "\n");
+          }
+        }
+        lines.push_back(l);
+      }
+    }
+    std::shuffle(lines.begin() + 1, lines.end(), rng);  // a line of token 0 stays first
+    std::string text;
+    for (auto &l : lines) text += l;
+    bdd_t *expected = sweepingReader(mgr, text);
+    ASSERT_NE(nullptr, expected);
+    bdd_t *got = read(text);
+    EXPECT_TRUE(bdd_equal(expected, got)) << text;
+    bdd_free(expected);
+    bdd_free(got);
+  }
+}
+
+using TextFormDeathTest = TextFormTest;
+
+TEST_F(TextFormDeathTest, MissingChildLinesEndWithTheirMessage) {
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 3 0x20 2  F \n")),
+              ::testing::ExitedWithCode(1),
+              onlyLine("The BDD pointer of the Then child does not exist for the root ID 3"));
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 !3  T 0x20 2\n")),
+              ::testing::ExitedWithCode(1),
+              onlyLine("The BDD pointer of the Else child does not exist for the root ID 3"));
+  // Reported in sweep order: the last line first.
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 5 0x20 1 0x30 1\n0x20 7 0x40 2  F \n")),
+              ::testing::ExitedWithCode(1),
+              onlyLine("The BDD pointer of the Then child does not exist for the root ID 7"));
+  // ... and the missing child before a bad variable field elsewhere.
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 1 0x20 1  F \n0x30 x  T  F \n")),
+              ::testing::ExitedWithCode(1),
+              onlyLine("The BDD pointer of the Then child does not exist for the root ID 1"));
+}
+
+TEST_F(TextFormDeathTest, MalformedTextsEndWithOneClearLine) {
+  const std::string tooShort = "Util::String2MDD: the given string is too short to describe an MDD!";
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "")), ::testing::ExitedWithCode(1),
+              onlyLine(tooShort));
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "T")), ::testing::ExitedWithCode(1),
+              onlyLine(tooShort));
+  auto line = [](int n, const char *what) {
+    return "Util::String2MDD: line " + std::to_string(n) + " of the given string " + what;
+  };
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 3\n")), ::testing::ExitedWithCode(1),
+              onlyLine(line(1, "has too few fields!")));
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 3 0x20 1\n0x20 1  T  F \n")),
+              ::testing::ExitedWithCode(1), onlyLine(line(1, "has too few fields!")));
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 3 0x20 1  F \n\n0x20 1  T  F \n")),
+              ::testing::ExitedWithCode(1), onlyLine(line(2, "has too few fields!")));
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "\n\n")), ::testing::ExitedWithCode(1),
+              onlyLine(line(1, "has too few fields!")));
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 x3  T  F \n")),
+              ::testing::ExitedWithCode(1), onlyLine(line(1, "has an invalid variable field!")));
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 1 0x20 1  F \n0x20 -2  T  F \n")),
+              ::testing::ExitedWithCode(1), onlyLine(line(2, "has an invalid variable field!")));
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 99999999999  T  F \n")),
+              ::testing::ExitedWithCode(1), onlyLine(line(1, "has an invalid variable field!")));
+}
+
+TEST_F(TextFormDeathTest, CyclesAndUnknownVariablesEndTheProcess) {
+  const std::string cycle =
+      "Util::String2MDD: the lines of the given string refer to each other in a cycle!";
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 3 0x20 2  F \n0x20 2 0x10 3  T \n")),
+              ::testing::ExitedWithCode(1), onlyLine(cycle));
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 3 0x10 3  F \n")),
+              ::testing::ExitedWithCode(1), onlyLine(cycle));
+  // A cycle among lines the root does not reach still never resolves.
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 3  T  F \n0x20 2 0x30 1  F \n0x30 1 0x20 2  F \n")),
+              ::testing::ExitedWithCode(1), onlyLine(cycle));
+  EXPECT_EXIT(Util::String2MDD(mgr, "0x10 12  T  F \n"), ::testing::ExitedWithCode(1),
+              "bdd_get_variable: assumption violated");
+}
+
+}  // namespace
