@@ -445,12 +445,8 @@ class TextReader {
       lines.push_back(TextLine{b, e, -1, 0, false, {kChildFalse, kChildFalse}});
       b = e + 1;
     }
-    if (!text.empty() && text.back() == '\n' && lines.empty()) {
-      lines.push_back(TextLine{0, 0, -1, 0, false, {kChildFalse, kChildFalse}});
-    }
-    // A text of line feeds only, or with empty lines, fails on its first
-    // empty line in readTokens.
-    if (lines.empty()) lines.push_back(TextLine{0, 0, -1, 0, false, {kChildFalse, kChildFalse}});
+    // Empty lines stay in place and fail in readTokens.
+    kz_debug_assert(!lines.empty(), "a text of two or more characters has a line");
   }
 
   int fieldsOf(const TextLine &l, std::string_view *f) const {
