@@ -203,10 +203,15 @@ TEST_F(TextFormTest, NodeReachedInBothPolaritiesGetsTwoLines) {
   bdd_t *f = bdd_ite(a, b, b, 1, 0, 1);  // a xor b
   std::vector<std::string> lines = splitLines(write(f));
   ASSERT_EQ(3u, lines.size());
+  // Then-edges are stored regular, so f is a complemented node whose own
+  // children are b and not b.
+  boolean c = 0;
+  bdd_get_node(f, &c);
+  ASSERT_EQ(1, c);
   bdd_t *nb = bdd_not(b);
-  EXPECT_EQ(token(f) + " 0 " + token(nb) + " !1 " + token(b) + " 1\n", lines[0]);
-  EXPECT_EQ(token(nb) + " !1  T  F \n", lines[1]);
-  EXPECT_EQ(token(b) + " 1  T  F \n", lines[2]);
+  EXPECT_EQ(token(f) + " !0 " + token(b) + " 1 " + token(nb) + " !1\n", lines[0]);
+  EXPECT_EQ(token(b) + " 1  T  F \n", lines[1]);
+  EXPECT_EQ(token(nb) + " !1  T  F \n", lines[2]);
   bdd_t *back = read(write(f));
   EXPECT_TRUE(bdd_equal(back, f));
   for (bdd_t *h : {a, b, f, nb, back}) bdd_free(h);
