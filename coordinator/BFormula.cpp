@@ -5,6 +5,8 @@
 #include <unordered_set>
 #include <utility>
 
+#include "util/util.h"
+
 namespace {
 
 // Every heap formula object with the function that deletes it as its own
@@ -12,6 +14,7 @@ namespace {
 struct Registry {
   std::unordered_map<void *, void (*)(void *)> objects;
   std::unordered_set<bdd_t *> handles;
+  bool releasing = false;  // releaseAll is deleting objects it took out
 };
 
 Registry &registry() {
@@ -30,7 +33,9 @@ void BFormula::setSize(int newSize) { size = newSize; }
 int BFormula::getType() const { return type; }
 
 bdd_t *BFormula::adopt(bdd_t *handle) {
-  if (handle != nullptr) registry().handles.insert(handle);
+  if (handle == nullptr) return handle;
+  kz_debug_assert(!handle->free, "BFormula::adopt: the handle was already released");
+  registry().handles.insert(handle);
   return handle;
 }
 
@@ -39,7 +44,9 @@ void BFormula::releaseAll() {
   // Take the records out first: each delete below erases its own record.
   std::unordered_map<void *, void (*)(void *)> objects;
   objects.swap(r.objects);
+  r.releasing = true;
   for (auto &entry : objects) entry.second(entry.first);
+  r.releasing = false;
   std::unordered_set<bdd_t *> handles;
   handles.swap(r.handles);
   for (bdd_t *h : handles) bdd_free(h);
@@ -62,7 +69,10 @@ void *BFormula::allocate(std::size_t bytes, void (*destroy)(void *)) {
 
 void BFormula::deallocate(void *object) {
   if (object == nullptr) return;
-  registry().objects.erase(object);
+  Registry &r = registry();
+  size_t erased = r.objects.erase(object);
+  kz_debug_assert(erased == 1 || r.releasing, "formula deleted twice or not allocated with new");
+  (void)erased;
   ::operator delete(object);
 }
 
