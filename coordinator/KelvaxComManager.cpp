@@ -1,5 +1,11 @@
 #include "KelvaxComManager.h"
 
+#include "Cnf.h"
+#include "Dnf.h"
+#include "Intersect.h"
+#include "Union.h"
+#include "Util.h"
+
 #include <errno.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -8,7 +14,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <memory>
+#include <new>
+#include <string>
 
 namespace {
 
@@ -95,6 +105,154 @@ int receiveChars(char *buffer, int length, int sock) {
   return received;
 }
 
+// recvSize: the value, or 0 after a failed or closed read; *ok tells which.
+int receiveSize(int sock, bool *ok) {
+  int value;
+  *ok = readSizeValue(sock, &value);
+  if (!*ok) {
+    printf("Unable to receive the size value!\n");
+    return 0;
+  }
+  printf("Received the size value! %d \n", value);
+  return value;
+}
+
+// A count is usable when it was read and is within the limit; an oversized
+// count is reported.
+bool countUsable(bool read, int count, const char *who) {
+  if (!read) return false;
+  if (count > KelvaxComManager::kMaxVectorCount) {
+    std::cout << who << ": Count " << count << " is above the limit of "
+              << KelvaxComManager::kMaxVectorCount << "!" << std::endl;
+    return false;
+  }
+  return true;
+}
+
+// One MDD message as it arrived: the text up to its first NUL when the
+// message is whole; otherwise no text, with `broken` set when the stream
+// can no longer be trusted (failed or closed read, oversized length).
+struct ReceivedText {
+  int size = 0;
+  bool whole = false;
+  bool broken = false;
+  std::string text;
+};
+
+ReceivedText receiveText(int sock, const char *who) {
+  ReceivedText r;
+  bool ok;
+  r.size = receiveSize(sock, &ok);
+  if (!ok) {
+    r.broken = true;
+    return r;
+  }
+  if (r.size <= 0) return r;
+  if (r.size > KelvaxComManager::kMaxMessageBytes) {
+    std::cout << who << ": MDD size " << r.size << " is above the limit of "
+              << KelvaxComManager::kMaxMessageBytes << " bytes!" << std::endl;
+    r.broken = true;
+    return r;
+  }
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[(size_t)r.size]);
+  if (!buffer) {
+    std::cout << who << ": Unable to allocate " << r.size << " bytes for the MDD!" << std::endl;
+    r.broken = true;
+    return r;
+  }
+  int got = receiveChars(buffer.get(), r.size, sock);
+  if (got < r.size) {
+    std::cout << who << ": The MDD message was cut short after " << got << " of " << r.size
+              << " bytes!" << std::endl;
+    r.broken = true;
+    return r;
+  }
+  const void *nul = memchr(buffer.get(), '\0', (size_t)r.size);
+  size_t length = nul ? (size_t)((const char *)nul - buffer.get()) : (size_t)r.size;
+  r.text.assign(buffer.get(), length);
+  r.whole = true;
+  return r;
+}
+
+enum class SendResult { kSent, kTooLarge, kSizeFailed, kTextFailed };
+
+// One MDD message: the size L = text length + 1, then the text and its NUL.
+SendResult sendOne(KelvaxComManager *com, void *manager, bdd_t *mdd, Util *util, int sock,
+                   const char *who) {
+  std::string text;
+  util->MDD2String(manager, mdd, &text);
+  if (text.size() >= (size_t)KelvaxComManager::kMaxMessageBytes) {
+    std::cout << who << ": The MDD text of " << text.size() << " bytes is above the limit of "
+              << KelvaxComManager::kMaxMessageBytes << " bytes!" << std::endl;
+    return SendResult::kTooLarge;
+  }
+  int length = (int)text.size() + 1;
+  if (!com->sendSize(length, sock)) return SendResult::kSizeFailed;
+  // The string's own terminator is the NUL that ends the message.
+  if (!com->sendCharArray(&text[0], length, sock)) return SendResult::kTextFailed;
+  return SendResult::kSent;
+}
+
+// recvMDDVec, telling the caller whether the stream broke.
+std::vector<bdd_t *> receiveVector(void *manager, Util *util, int sock, bool *broken) {
+  static const char who[] = "KelvaxComManager::recvMDDVec";
+  std::vector<bdd_t *> result;
+  bool read;
+  int count = receiveSize(sock, &read);
+  std::cout << who << ": Vector size to be received " << count << std::endl;
+  *broken = !countUsable(read, count, who);
+  if (*broken) return result;
+  // All texts first, then the conversions.
+  std::vector<ReceivedText> texts;
+  for (int i = 0; i < count; i++) {
+    texts.push_back(receiveText(sock, who));
+    if (texts.back().broken) {
+      *broken = true;
+      break;
+    }
+    if (!texts.back().whole)
+      std::cout << who << ": MDD size of element " << i << " is not positive; using the empty set!"
+                << std::endl;
+  }
+  bdd_manager *mgr = (bdd_manager *)manager;
+  for (const ReceivedText &t : texts)
+    result.push_back(t.whole ? util->String2MDD(manager, t.text) : bdd_zero(mgr));
+  if (*broken) {
+    std::cout << who << ": The MDD vector broke off after " << result.size() << " of " << count
+              << " MDDs!" << std::endl;
+    return result;
+  }
+  std::cout << who << ": Done receiving MDDVector ... " << std::endl;
+  return result;
+}
+
+// The received handles become the formula's: releaseAll frees them.
+void adoptAll(const std::vector<bdd_t *> &handles) {
+  for (bdd_t *h : handles) BFormula::adopt(h);
+}
+
+void freeAll(const std::vector<bdd_t *> &handles) {
+  for (bdd_t *h : handles) bdd_free(h);
+}
+
+Intersect *makeIntersect(const std::vector<bdd_t *> &predicates, void *manager) {
+  adoptAll(predicates);
+  Intersect *conjunction = new Intersect(predicates, manager);
+  std::cout << "KelvaxComManager::recvIntersect: created an Intersect object!" << std::endl;
+  return conjunction;
+}
+
+Union *makeUnion(const std::vector<bdd_t *> &predicates, void *manager) {
+  adoptAll(predicates);
+  return new Union(predicates, manager);
+}
+
+std::vector<bdd_t *> receiveConjunction(void *manager, Util *util, int sock, bool *broken) {
+  std::vector<bdd_t *> predicates = receiveVector(manager, util, sock, broken);
+  std::cout << "KelvaxComManager::recvIntersect: finished calling recvMDDVec!" << std::endl;
+  return predicates;
+}
+
 }  // namespace
 
 KelvaxComManager::KelvaxComManager() {}
@@ -119,13 +277,8 @@ bool KelvaxComManager::sendSize(int value, int sock) {
 }
 
 int KelvaxComManager::recvSize(int sock) {
-  int value;
-  if (!readSizeValue(sock, &value)) {
-    printf("Unable to receive the size value!\n");
-    return 0;
-  }
-  printf("Received the size value! %d \n", value);
-  return value;
+  bool ok;
+  return receiveSize(sock, &ok);
 }
 
 bool KelvaxComManager::sendCharArray(char *bytes, int length, int sock) {
@@ -146,4 +299,147 @@ bool KelvaxComManager::sendCharArray(char *bytes, int length, int sock) {
 
 void KelvaxComManager::recvCharArray(char *buffer, int length, int sock) {
   receiveChars(buffer, length, sock);
+}
+
+bool KelvaxComManager::sendMDD(void *manager, bdd_t *mdd, Util *util, int sock) {
+  switch (sendOne(this, manager, mdd, util, sock, "KelvaxComManager::sendMDD")) {
+    case SendResult::kSent:
+      return true;
+    case SendResult::kTooLarge:
+      return false;
+    case SendResult::kSizeFailed:
+      std::cout << "KelvaxComManager::sendMDD: Failed to send the MDD size!";
+      return false;
+    case SendResult::kTextFailed:
+      std::cout << "KelvaxComManager::sendMDD: Failed to send the MDD!";
+      return false;
+  }
+  return false;
+}
+
+bdd_t *KelvaxComManager::recvMDD(void *manager, Util *util, int sock) {
+  ReceivedText r = receiveText(sock, "KelvaxComManager::recvMDD");
+  if (r.whole) return util->String2MDD(manager, r.text);
+  if (r.size <= 0) std::cout << "KelvaxComManager::recvMDD: MDD size is zero!";
+  return bdd_zero((bdd_manager *)manager);
+}
+
+bool KelvaxComManager::sendMDDVector(void *manager, std::vector<bdd_t *> mdds, Util *util,
+                                     int sock) {
+  static const char who[] = "KelvaxComManager::sendMDDVector";
+  if (mdds.size() > (size_t)kMaxVectorCount) {
+    std::cout << who << ": The vector of " << mdds.size() << " MDDs is above the limit of "
+              << kMaxVectorCount << "!" << std::endl;
+    return false;
+  }
+  if (!sendSize((int)mdds.size(), sock)) {
+    std::cout << who << ": Failed to send the size of the MDD vector!";
+    return false;
+  }
+  for (bdd_t *mdd : mdds) {
+    switch (sendOne(this, manager, mdd, util, sock, who)) {
+      case SendResult::kSent:
+        break;
+      case SendResult::kTooLarge:
+        return false;
+      case SendResult::kSizeFailed:
+        std::cout << who << ": Failed to send the MDD size!";
+        return false;
+      case SendResult::kTextFailed:
+        std::cout << who << ": Failed to send the MDD!";
+        return false;
+    }
+  }
+  return true;
+}
+
+std::vector<bdd_t *> KelvaxComManager::recvMDDVec(void *manager, Util *util, int sock) {
+  bool broken;
+  return receiveVector(manager, util, sock, &broken);
+}
+
+bool KelvaxComManager::sendIntersect(void *manager, Intersect *conjunction, Util *util,
+                                     int sock) {
+  return sendMDDVector(manager, conjunction->getVector(), util, sock);
+}
+
+bool KelvaxComManager::sendUnion(void *manager, Union *disjunction, Util *util, int sock) {
+  return sendMDDVector(manager, disjunction->getVector(), util, sock);
+}
+
+bool KelvaxComManager::sendDnf(void *manager, Dnf *dnf, Util *util, int sock) {
+  int count = dnf->getSize();
+  bool sizeSent = sendSize(count, sock);
+  std::cout << "KelvaxComManager::sendDnf: Size of DNF formula is " << count << std::endl;
+  // Conjunctions after a lost count could never be read in step.
+  if (!sizeSent) return false;
+  for (int i = 0; i < count; i++) {
+    if (!sendMDDVector(manager, dnf->getIntersect(i)->getVector(), util, sock)) {
+      std::cout << "----------------------- Failed to sent the " << i
+                << "-th conjunction of this DNF --------------------------" << std::endl;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool KelvaxComManager::sendCnf(void *manager, Cnf *cnf, Util *util, int sock) {
+  int count = cnf->getSize();
+  if (!sendSize(count, sock)) return false;
+  for (int i = 0; i < count; i++) {
+    if (!sendMDDVector(manager, cnf->getUnion(i)->getVector(), util, sock)) return false;
+  }
+  return true;
+}
+
+Intersect *KelvaxComManager::recvIntersect(void *manager, Util *util, int sock) {
+  bool broken;
+  return makeIntersect(receiveConjunction(manager, util, sock, &broken), manager);
+}
+
+Union *KelvaxComManager::recvUnion(void *manager, Util *util, int sock) {
+  bool broken;
+  return makeUnion(receiveVector(manager, util, sock, &broken), manager);
+}
+
+// A member whose message broke off is dropped rather than kept in part: a
+// truncated conjunction may be weaker than the one sent (the empty one is
+// true), a truncated disjunction stronger.
+Dnf *KelvaxComManager::recvDnf(void *manager, Util *util, int sock) {
+  Dnf *dnf = new Dnf(manager);
+  bool read;
+  int count = receiveSize(sock, &read);
+  std::cout << "Size of DNF formula to be received is " << count << std::endl;
+  if (!countUsable(read, count, "KelvaxComManager::recvDnf")) return dnf;
+  for (int i = 0; i < count; i++) {
+    bool broken;
+    std::vector<bdd_t *> predicates = receiveConjunction(manager, util, sock, &broken);
+    if (broken) {
+      freeAll(predicates);
+      std::cout << "KelvaxComManager::recvDnf: The DNF message broke off after " << i << " of "
+                << count << " conjunctions!" << std::endl;
+      break;
+    }
+    dnf->addIntersect(makeIntersect(predicates, manager));
+  }
+  return dnf;
+}
+
+Cnf *KelvaxComManager::recvCnf(void *manager, Util *util, int sock) {
+  Cnf *cnf = new Cnf(manager);
+  bool read;
+  int count = receiveSize(sock, &read);
+  if (!countUsable(read, count, "KelvaxComManager::recvCnf")) return cnf;
+  for (int i = 0; i < count; i++) {
+    bool broken;
+    std::vector<bdd_t *> predicates = receiveVector(manager, util, sock, &broken);
+    if (broken) {
+      freeAll(predicates);
+      std::cout << "KelvaxComManager::recvCnf: The CNF message broke off after " << i << " of "
+                << count << " disjunctions!" << std::endl;
+      break;
+    }
+    cnf->addUnion(makeUnion(predicates, manager));
+  }
+  return cnf;
 }
