@@ -1,0 +1,80 @@
+// Helpers shared by the benchmark workloads on the handle layer: a manager
+// with its variables' handles, the peak sampling and the multiplier builder.
+#ifndef KZBENCH_KZ_COMMON_H
+#define KZBENCH_KZ_COMMON_H
+
+#include <vector>
+
+#include "kz_workloads.h"
+#include "kzuBdd/kzuBdd.h"
+#include "kzuPort/bdd.h"
+
+namespace kzb {
+
+double cpuNow();
+
+// One manager with its variables' handles and the peak sampling.
+struct Ctx {
+  bdd_manager *mgr;
+  std::vector<bdd_t *> var;
+  long peak = 0;
+
+  explicit Ctx(int nvars) : mgr(bdd_start(nvars)) {
+    for (int i = 0; i < nvars; i++) var.push_back(bdd_get_variable(mgr, (bdd_variableId)i));
+  }
+  ~Ctx() {
+    for (bdd_t *v : var) bdd_free(v);
+    bdd_end(mgr);
+  }
+  Ctx(const Ctx &) = delete;
+  Ctx &operator=(const Ctx &) = delete;
+
+  // Records the node count after an operation and passes its result on.
+  bdd_t *seen(bdd_t *r) {
+    long n = kzu_bdd_total_size((kzu_bdd_manager)mgr);
+    if (n > peak) peak = n;
+    return r;
+  }
+  // acc := v, freeing the old value.
+  void set(bdd_t **acc, bdd_t *v) {
+    bdd_free(*acc);
+    *acc = seen(v);
+  }
+  bdd_t *AND(bdd_t *f, bdd_t *g, int fp = 1, int gp = 1) { return seen(bdd_and(f, g, fp, gp)); }
+  bdd_t *OR(bdd_t *f, bdd_t *g, int fp = 1, int gp = 1) { return seen(bdd_or(f, g, fp, gp)); }
+  bdd_t *XOR(bdd_t *f, bdd_t *g) { return seen(bdd_xor(f, g)); }
+  bdd_t *XNOR(bdd_t *f, bdd_t *g) { return seen(bdd_xnor(f, g)); }
+  // acc := acc AND g (g is not consumed).
+  void andInto(bdd_t **acc, bdd_t *g, int gp = 1) { set(acc, bdd_and(*acc, g, 1, gp)); }
+
+  array_t *varArray(const std::vector<int> &ids) {
+    array_t *a = array_alloc(bdd_t *, (int)ids.size());
+    for (int id : ids) array_insert_last(bdd_t *, a, var[(size_t)id]);
+    return a;
+  }
+  // The handle layer's own count over every variable of the manager.
+  double countOnset(bdd_t *f) {
+    array_t *a = array_alloc(bdd_t *, (int)var.size());
+    for (bdd_t *v : var) array_insert_last(bdd_t *, a, v);
+    double c = bdd_count_onset(f, a);
+    array_free(a);
+    return c;
+  }
+};
+
+// Satisfying assignments of f over the variables `ids` (which must cover
+// f's support). Counts both polarities of every node, so that no
+// subtraction from a power of two swallows a small count. Not timed.
+double countOver(Ctx &ctx, bdd_t *f, const std::vector<int> &ids);
+double countAll(Ctx &ctx, bdd_t *f);
+
+// Fills the engine counters of r from the manager's statistics lines.
+void readStats(Ctx &ctx, kzb_result &r);
+
+// The middle bit of the n x n bit product, a_j at id a0 + stride*j and b_j
+// at b0 + stride*j. Returns a new handle.
+bdd_t *buildMultiplier(Ctx &ctx, int n, int a0, int b0, int stride);
+
+}  // namespace kzb
+
+#endif

@@ -1,0 +1,52 @@
+// One benchmark run on this project's engine: kzbench_kz WORKLOAD SIZE.
+// Workloads: queens, mult, milner-fused, milner-split, text. The result is
+// one line of key=value pairs on descriptor 3 when the driver opened it,
+// else on standard output (the library's own lines go to standard output).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "kz_workloads.h"
+
+int main(int argc, char **argv) {
+  if (argc != 3) {
+    fprintf(stderr, "usage: %s queens|mult|milner-fused|milner-split|text SIZE\n", argv[0]);
+    return 2;
+  }
+  const char *w = argv[1];
+  int n = atoi(argv[2]);
+  if (n <= 0) {
+    fprintf(stderr, "%s: size must be a positive number\n", argv[0]);
+    return 2;
+  }
+  kzb_result r;
+  if (strcmp(w, "queens") == 0)
+    r = kzb_queens(n);
+  else if (strcmp(w, "mult") == 0)
+    r = kzb_multiplier(n);
+  else if (strcmp(w, "milner-fused") == 0)
+    r = kzb_milner(n, true);
+  else if (strcmp(w, "milner-split") == 0)
+    r = kzb_milner(n, false);
+  else if (strcmp(w, "text") == 0)
+    r = kzb_textform(n);
+  else {
+    fprintf(stderr, "%s: unknown workload %s\n", argv[0], w);
+    return 2;
+  }
+  fflush(stdout);
+  FILE *out = fcntl(3, F_GETFD) != -1 ? fdopen(3, "w") : stdout;
+  if (out == nullptr) out = stdout;
+  fprintf(out,
+          "seconds=%.6f count=%.17g onset=%.17g iterations=%ld nodes=%ld peak_nodes=%ld alloc_bytes=%ld "
+          "lookups=%ld hits=%ld gcs=%ld finds=%ld write=%.6f read=%.6f rename=%.6f text_bytes=%ld ok=%d\n",
+          r.seconds, r.count, r.onset, r.iterations, r.nodes, r.peak_nodes, r.alloc_bytes, r.cache_lookups,
+          r.cache_hits, r.gcs, r.finds, r.write_seconds, r.read_seconds, r.rename_seconds, r.text_bytes,
+          r.ok ? 1 : 0);
+  if (!r.ok) fprintf(stderr, "%s %d: %s\n", w, n, r.note.c_str());
+  fclose(out);
+  return r.ok ? 0 : 1;
+}

@@ -1,0 +1,43 @@
+// Benchmark workloads on this project's handle layer. Each function builds
+// its own manager, runs the workload once, checks nothing itself and returns
+// the measurements and the check values; the comparison peer runs the same
+// operations in the same order in its own executable.
+#ifndef KZBENCH_KZ_WORKLOADS_H
+#define KZBENCH_KZ_WORKLOADS_H
+
+#include <string>
+
+struct kzb_result {
+  double seconds = 0;       // CPU seconds of the timed part
+  double count = 0;         // satisfying assignments of the result
+  double onset = 0;         // the same by bdd_count_onset
+  long iterations = 0;      // image steps (reachability)
+  long nodes = 0;           // bdd_size of the result (terminal included)
+  long peak_nodes = 0;      // most engine table entries seen after an operation
+  long alloc_bytes = 0;     // block allocator's bytes at the end
+  long cache_lookups = 0;   // computed-table counters of the engine
+  long cache_hits = 0;
+  long gcs = 0;
+  long finds = 0;
+  // Text form only: seconds of each phase and the text length.
+  double write_seconds = 0, read_seconds = 0, rename_seconds = 0;
+  long text_bytes = 0;
+  bool ok = true;           // internal consistency (text form round trip)
+  std::string note;         // why ok is false
+};
+
+// N-queens on an n x n board; count = number of solutions.
+kzb_result kzb_queens(int n);
+// Middle bit (bit n-1) of the n x n bit product; count over the 2n inputs.
+kzb_result kzb_multiplier(int n);
+// Milner's scheduler with n cyclers: monolithic relation, breadth-first
+// reachability; fused = and-exists in one call, else AND then smooth.
+kzb_result kzb_milner(int n, bool fused);
+// Text form of the multiplier's middle bit built over even variable ids
+// (odd ids are the next-state copies): write, read back, rename.
+kzb_result kzb_textform(int n);
+
+// The middle bit of the product by brute force over all 2^(2n) inputs.
+double kzb_multiplier_bruteforce(int n);
+
+#endif
