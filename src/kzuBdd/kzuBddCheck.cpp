@@ -27,12 +27,18 @@ long kzu_bdd_check_heap(kzu_bdd_manager m) {
     if (vt->size != bdd_primes[vt->size_index]) rep.fail("table size is not its prime", vt);
     long count = 0;
     for (long i = 0; i < vt->size; i++) {
-      for (bdd n = vt->table[i]; n != nullptr; n = n->next) {
+      for (bdd n = bdd_bucket_first(vt->table[i]); n != nullptr; n = n->next) {
         count++;
         if (bdd_is_complemented(n) || ((uintptr_t)n & 7) != 0) rep.fail("misaligned node in a chain", n);
         if (n->indexindex != id) rep.fail("node in the table of another variable", n);
         if (bdd_node_hash(n->data[0], n->data[1], vt->size) != i) rep.fail("node in the wrong bucket", n);
         if (!present.insert(n).second) rep.fail("node linked twice", n);
+        // Every key's summary bits are in the head's summary and in the
+        // summaries of the nodes before it.
+        unsigned s = bdd_key_summary(bdd_node_key(n->data[0], n->data[1]));
+        if ((bdd_bucket_summary(vt->table[i]) & s) != s) rep.fail("bucket summary misses a node", n);
+        for (bdd o = bdd_bucket_first(vt->table[i]); o != n; o = o->next)
+          if ((o->spare & s) != s) rep.fail("chain summary misses a node", n);
       }
     }
     if (count != vt->entries) rep.fail("table entry counter is wrong", vt);
@@ -44,7 +50,7 @@ long kzu_bdd_check_heap(kzu_bdd_manager m) {
     long level = m->indexes[id];
     if (m->indexindexes[level] != id) rep.fail("level arrays disagree", vt);
     for (long i = 0; i < vt->size; i++) {
-      for (bdd n = vt->table[i]; n != nullptr; n = n->next) {
+      for (bdd n = bdd_bucket_first(vt->table[i]); n != nullptr; n = n->next) {
         bdd t = n->data[0], e = n->data[1];
         if (bdd_is_complemented(t)) rep.fail("complemented then-edge", n);
         if (t == e) rep.fail("then-edge equals else-edge", n);
@@ -54,7 +60,7 @@ long kzu_bdd_check_heap(kzu_bdd_manager m) {
           continue;
         }
         if (bdd_level(m, t) <= level || bdd_level(m, e) <= level) rep.fail("child not below its parent", n);
-        for (bdd o = vt->table[i]; o != n; o = o->next)
+        for (bdd o = bdd_bucket_first(vt->table[i]); o != n; o = o->next)
           if (o->data[0] == t && o->data[1] == e) rep.fail("duplicate node", n);
       }
     }
@@ -95,7 +101,7 @@ long kzu_bdd_check_temps(kzu_bdd_manager m) {
   for (long id = 0; id <= m->vars; id++) {
     var_table *vt = u->tables[id];
     for (long i = 0; i < vt->size; i++)
-      for (bdd n = vt->table[i]; n != nullptr; n = n->next)
+      for (bdd n = bdd_bucket_first(vt->table[i]); n != nullptr; n = n->next)
         if (n->mark & BDD_TEMP_MASK) held++;
   }
   return held;

@@ -1,54 +1,83 @@
 // Garbage collection (mark, purge, sweep), the periodic check run from node
 // look-ups, and the clean-up after an aborted operation.
+//
+// Marking starts from every node held by a reference or a temporary
+// reference and follows children; the roots are found by scanning the node
+// slabs in address order. The sweep scans the slabs again: live nodes go
+// back into their (possibly shrunk) tables, dead ones onto the free list in
+// address order. Both scans are sequential, so a collection costs little
+// more than one visit per live node.
 #include <cstring>
 
 #include "kzuBdd/kzuBddInt.h"
 
-// Marks every node held by a reference, a temporary reference or a marked
-// parent. Tables are visited from the top level down, so a parent is always
-// seen before its children and one pass suffices.
+static void bdd_gc_mark(kzu_bdd_manager m, struct bdd_ *n) {
+  while (!(n->mark & BDD_MARK)) {
+    n->mark |= BDD_MARK;
+    m->unique_table.tables[n->indexindex]->entries++;
+    if (n->indexindex == 0) return;
+    bdd_gc_mark(m, bdd_regular(n->data[0]));
+    n = bdd_regular(n->data[1]);
+  }
+}
+
 static void bdd_mark_phase(kzu_bdd_manager m) {
   unique *u = &m->unique_table;
-  for (long level = 0; level <= m->vars; level++) {
-    var_table *vt = level < m->vars ? u->tables[m->indexindexes[level]] : u->tables[0];
-    bool internal = level < m->vars;
-    for (long i = 0; i < vt->size; i++) {
-      for (bdd n = vt->table[i]; n != nullptr; n = n->next) {
-        if (n->refs == 0 && n->mark == 0) continue;
-        n->mark |= BDD_MARK;
-        if (internal) {
-          bdd_regular(n->data[0])->mark |= BDD_MARK;
-          bdd_regular(n->data[1])->mark |= BDD_MARK;
-        }
-      }
+  for (long id = 0; id <= m->vars; id++) u->tables[id]->entries = 0;
+  for (void *slab = m->slabs; slab != nullptr; slab = *(void **)slab) {
+    struct bdd_ *rec = bdd_slab_records(slab);
+    for (long i = 0; i < BDD_SLAB_RECORDS; i++) {
+      struct bdd_ *n = &rec[i];
+      if (n->indexindex == BDD_FREE_INDEX || (n->refs == 0 && n->mark == 0)) continue;
+      bdd_gc_mark(m, n);
     }
   }
 }
 
 static void bdd_sweep_phase(kzu_bdd_manager m) {
   unique *u = &m->unique_table;
+  // Tables left with fewer nodes than buckets shrink one step.
   for (long id = 0; id <= m->vars; id++) {
     var_table *vt = u->tables[id];
-    for (long i = 0; i < vt->size; i++) {
-      bdd *link = &vt->table[i];
-      while (*link != nullptr) {
-        bdd n = *link;
+    if (vt->entries < vt->size && vt->size_index > BDD_INITIAL_TABLE_INDEX) {
+      bdd_free_array(vt->table);
+      vt->size_index--;
+      vt->size = bdd_primes[vt->size_index];
+      vt->table = (bdd_bucket *)bdd_alloc_zeroed(vt->size * (long)sizeof(bdd_bucket));
+    } else {
+      memset(vt->table, 0, (size_t)vt->size * sizeof(bdd_bucket));
+    }
+  }
+  long live = 0, dead = 0;
+  struct bdd_ *head = nullptr;
+  struct bdd_ **tail = &head;
+  for (void *slab = m->slabs; slab != nullptr; slab = *(void **)slab) {
+    struct bdd_ *rec = bdd_slab_records(slab);
+    for (long i = 0; i < BDD_SLAB_RECORDS; i++) {
+      struct bdd_ *n = &rec[i];
+      if (n->indexindex != BDD_FREE_INDEX) {
         if (n->mark & BDD_MARK) {
           n->mark &= (uint8_t)~BDD_MARK;
-          link = &n->next;
+          var_table *vt = u->tables[n->indexindex];
+          uint64_t h = bdd_node_key(n->data[0], n->data[1]);
+          bdd_bucket_push(vt, bdd_key_bucket(h, vt->size), n, bdd_key_summary(h));
+          live++;
           continue;
         }
-        *link = n->next;
-        if (id == 0 && u->free_terminal_fn != nullptr)
+        if (n->indexindex == 0 && u->free_terminal_fn != nullptr)
           u->free_terminal_fn(m, (intptr_t)n->data[0], (intptr_t)n->data[1], u->free_terminal_env);
-        bdd_free_node_record(m, n);
-        vt->entries--;
-        u->entries--;
-        u->freed++;
+        n->indexindex = BDD_FREE_INDEX;
+        dead++;
       }
+      *tail = n;
+      tail = &n->next;
     }
-    if (vt->entries < vt->size && vt->size_index > BDD_INITIAL_TABLE_INDEX) bdd_rehash_var_table(vt, false);
   }
+  *tail = nullptr;
+  m->free_nodes = head;
+  kz_debug_assert(live + dead == u->entries, "collection lost count of nodes");
+  u->entries = live;
+  u->freed += dead;
 }
 
 void bdd_collect(kzu_bdd_manager m) {
@@ -96,14 +125,13 @@ void bdd_periodic_check(kzu_bdd_manager m) {
 
 // Drops every temporary reference (all mark bytes cleared) and collects.
 void bdd_clear_temps(kzu_bdd_manager m) {
-  unique *u = &m->unique_table;
-  for (long id = 0; id <= m->vars; id++) {
-    var_table *vt = u->tables[id];
-    for (long i = 0; i < vt->size; i++)
-      for (bdd n = vt->table[i]; n != nullptr; n = n->next) n->mark = 0;
+  for (void *slab = m->slabs; slab != nullptr; slab = *(void **)slab) {
+    struct bdd_ *rec = bdd_slab_records(slab);
+    for (long i = 0; i < BDD_SLAB_RECORDS; i++)
+      if (rec[i].indexindex != BDD_FREE_INDEX) rec[i].mark = 0;
   }
   bdd_collect(m);
-  bdd_set_gc_limit(m, u->entries);
+  bdd_set_gc_limit(m, m->unique_table.entries);
 }
 
 void bdd_cleanup(kzu_bdd_manager m, int code) {

@@ -18,7 +18,7 @@ struct bdd_ {
   uint16_t indexindex;  // variable id, 0 for a terminal
   uint8_t refs;         // external references; 255 = permanent
   uint8_t mark;         // bit 7: collection mark; bits 0-6: temporary references
-  uint32_t spare;
+  uint32_t spare;       // summary of the keys after this node in its chain
   bdd data[2];
   struct bdd_ *next;  // next node of the same bucket
 };
@@ -48,12 +48,38 @@ static inline bdd bdd_else_of(bdd f) {
 }
 
 // ---- Node tables ------------------------------------------------------------------
+// A bucket head holds the chain's first node in its low 48 bits and, in its
+// top 16 bits, a summary of the keys in the chain (two bits per key, see
+// bdd_key_summary). A node's `spare` field holds the summary of the nodes
+// after it. A key whose bits are missing from a summary is not in that part
+// of the chain, so most look-ups of new nodes touch no node at all. Removing
+// nodes leaves summaries as supersets, which stays correct; every insertion
+// must go through bdd_bucket_push.
+typedef uintptr_t bdd_bucket;
+#define BDD_BUCKET_PTR_MASK ((((uintptr_t)1) << 48) - 1)
+
 typedef struct var_table {
-  bdd *table;       // bucket heads
-  int size_index;   // index into bdd_primes
-  long size;        // number of buckets
-  long entries;     // nodes in this table
+  bdd_bucket *table;  // bucket heads
+  int size_index;     // index into bdd_primes
+  long size;          // number of buckets
+  long entries;       // nodes in this table
 } var_table;
+
+static inline bdd bdd_bucket_first(bdd_bucket h) { return (bdd)(h & BDD_BUCKET_PTR_MASK); }
+static inline unsigned bdd_bucket_summary(bdd_bucket h) { return (unsigned)(h >> 48); }
+static inline uint64_t bdd_node_key(bdd t, bdd e) {
+  return (uint64_t)(uintptr_t)t * 0x9E3779B97F4A7C15ull + (uint64_t)(uintptr_t)e * 0xC2B2AE3D27D4EB4Full;
+}
+static inline long bdd_key_bucket(uint64_t h, long size) { return (long)(((h >> 32) * (uint64_t)size) >> 32); }
+static inline unsigned bdd_key_summary(uint64_t h) { return (1u << ((h >> 20) & 15)) | (1u << ((h >> 26) & 15)); }
+static inline long bdd_node_hash(bdd t, bdd e, long size) { return bdd_key_bucket(bdd_node_key(t, e), size); }
+// Pushes node n, whose key has summary s, at the head of bucket b.
+static inline void bdd_bucket_push(var_table *vt, long b, struct bdd_ *n, unsigned s) {
+  bdd_bucket h = vt->table[b];
+  n->next = bdd_bucket_first(h);
+  n->spare = bdd_bucket_summary(h);
+  vt->table[b] = (uintptr_t)n | ((uintptr_t)(bdd_bucket_summary(h) | s) << 48);
+}
 
 typedef void (*bdd_free_terminal_fn)(kzu_bdd_manager, intptr_t, intptr_t, void *);
 
@@ -272,10 +298,11 @@ bdd bdd_find_terminal(kzu_bdd_manager m, intptr_t high, intptr_t low);
 struct bdd_ *bdd_new_node_record(kzu_bdd_manager m);
 void bdd_free_node_record(kzu_bdd_manager m, struct bdd_ *n);
 void bdd_free_node_slabs(kzu_bdd_manager m);
-static inline long bdd_node_hash(bdd t, bdd e, long size) {
-  uint64_t h = (uint64_t)(uintptr_t)t * 0x9E3779B97F4A7C15ull + (uint64_t)(uintptr_t)e * 0xC2B2AE3D27D4EB4Full;
-  return (long)(((h >> 32) * (uint64_t)size) >> 32);
-}
+// Node slabs: 2 MB, linked through their first word, records from byte 32.
+#define BDD_HUGE_BYTES (1L << 21)
+#define BDD_SLAB_BYTES BDD_HUGE_BYTES
+#define BDD_SLAB_RECORDS ((BDD_SLAB_BYTES - 32) / (long)sizeof(struct bdd_))
+static inline struct bdd_ *bdd_slab_records(void *slab) { return (struct bdd_ *)((char *)slab + 32); }
 
 // ---- Computed table (kzuBddCache.cpp) -------------------------------------------------------------------------
 void bdd_init_cache(kzu_bdd_manager m);

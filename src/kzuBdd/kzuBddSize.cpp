@@ -118,23 +118,22 @@ int kzu_bdd_is_cube(kzu_bdd_manager m, bdd f) {
 }
 
 // ---- Satisfying fraction ------------------------------------------------------------------------------------
-// Memoised per regular node in one-edge data entries of the computed table.
+// Memoised per edge (polarity included) in one-edge data entries of the
+// computed table. Each polarity is computed on its own rather than as 1 - p,
+// which would lose tiny fractions to cancellation.
 static double bdd_sat_fraction_step(kzu_bdd_manager m, bdd f) {
-  bdd n = bdd_regular(f);
+  if (f == m->one) return 1.0;
+  if (f == m->zero) return 0.0;
+  intptr_t bits;
   double r;
-  if (n == m->one) {
-    r = 1.0;
-  } else {
-    intptr_t bits;
-    if (bdd_lookup2_data(m, BDD_TAG_ONE_DATA, BDD_OP_SATFRAC, (intptr_t)n, &bits)) {
-      memcpy(&r, &bits, sizeof(r));
-    } else {
-      r = 0.5 * bdd_sat_fraction_step(m, n->data[0]) + 0.5 * bdd_sat_fraction_step(m, n->data[1]);
-      memcpy(&bits, &r, sizeof(r));
-      bdd_insert2_data(m, BDD_TAG_ONE_DATA, BDD_OP_SATFRAC, (intptr_t)n, bits);
-    }
+  if (bdd_lookup2_data(m, BDD_TAG_ONE_DATA, BDD_OP_SATFRAC, (intptr_t)f, &bits)) {
+    memcpy(&r, &bits, sizeof(r));
+    return r;
   }
-  return bdd_is_complemented(f) ? 1.0 - r : r;
+  r = 0.5 * bdd_sat_fraction_step(m, bdd_then_of(f)) + 0.5 * bdd_sat_fraction_step(m, bdd_else_of(f));
+  memcpy(&bits, &r, sizeof(r));
+  bdd_insert2_data(m, BDD_TAG_ONE_DATA, BDD_OP_SATFRAC, (intptr_t)f, bits);
+  return r;
 }
 
 double kzu_bdd_satisfying_fraction(kzu_bdd_manager m, bdd f) {

@@ -1,6 +1,8 @@
 // Node tables: one hash table of nodes per variable, node look-up with the
 // canonical form (regular then-edge, no redundant tests), terminal nodes and
 // the node record allocator.
+#include <sys/mman.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -13,8 +15,21 @@ const long bdd_primes[BDD_PRIMES] = {
     1321109,  1664501,  2097143,  2642201,   3328979,   4194287,   5284393,   6657919,   8388593,   10568797,
     13315831, 16777199, 33554393, 67108859,  134217689, 268435399, 536870879, 1073741789, 2147483629};
 
+// Large tables and node slabs are aligned to 2 MB and marked for huge pages
+// where the system offers them: the engine's accesses are random, and TLB
+// misses would otherwise dominate on big diagrams.
+
 void *bdd_alloc_zeroed(long bytes) {
-  void *p = calloc(1, (size_t)(bytes > 0 ? bytes : 1));
+  void *p = nullptr;
+  if (bytes >= BDD_HUGE_BYTES) {
+    if (posix_memalign(&p, (size_t)BDD_HUGE_BYTES, (size_t)bytes) != 0) p = nullptr;
+#ifdef MADV_HUGEPAGE
+    if (p != nullptr) madvise(p, (size_t)bytes, MADV_HUGEPAGE);
+#endif
+    if (p != nullptr) memset(p, 0, (size_t)bytes);
+  } else {
+    p = calloc(1, (size_t)(bytes > 0 ? bytes : 1));
+  }
   if (p == nullptr) {
     MMout_of_memory((size_t)bytes);
     exit(1);
@@ -28,7 +43,7 @@ var_table *bdd_new_var_table(void) {
   var_table *t = (var_table *)bdd_alloc_zeroed(sizeof(var_table));
   t->size_index = BDD_INITIAL_TABLE_INDEX;
   t->size = bdd_primes[t->size_index];
-  t->table = (bdd *)bdd_alloc_zeroed(t->size * (long)sizeof(bdd));
+  t->table = (bdd_bucket *)bdd_alloc_zeroed(t->size * (long)sizeof(bdd_bucket));
   t->entries = 0;
   return t;
 }
@@ -42,37 +57,36 @@ void bdd_free_var_table(var_table *t) {
 void bdd_rehash_var_table(var_table *t, bool grow) {
   int new_index = t->size_index + (grow ? 1 : -1);
   if (new_index < 0 || new_index >= BDD_PRIMES) return;
-  long new_size = bdd_primes[new_index];
-  bdd *buckets = (bdd *)bdd_alloc_zeroed(new_size * (long)sizeof(bdd));
+  var_table fresh;
+  fresh.size = bdd_primes[new_index];
+  fresh.table = (bdd_bucket *)bdd_alloc_zeroed(fresh.size * (long)sizeof(bdd_bucket));
   for (long i = 0; i < t->size; i++) {
-    bdd n = t->table[i];
+    bdd n = bdd_bucket_first(t->table[i]);
     while (n != nullptr) {
       bdd next = n->next;
-      long b = bdd_node_hash(n->data[0], n->data[1], new_size);
-      n->next = buckets[b];
-      buckets[b] = n;
+      uint64_t h = bdd_node_key(n->data[0], n->data[1]);
+      bdd_bucket_push(&fresh, bdd_key_bucket(h, fresh.size), n, bdd_key_summary(h));
       n = next;
     }
   }
   bdd_free_array(t->table);
-  t->table = buckets;
-  t->size = new_size;
+  t->table = fresh.table;
+  t->size = fresh.size;
   t->size_index = new_index;
 }
 
 // ---- Node records --------------------------------------------------------------------
-// Records come from slabs of the block allocator; a slab's first word links
-// it to the next one. Freed records are marked with BDD_FREE_INDEX.
-#define BDD_SLAB_BYTES ((1L << 20) - 64)
-#define BDD_SLAB_RECORDS ((BDD_SLAB_BYTES - 64) / (long)sizeof(struct bdd_))
+// Records are carved from 2 MB slabs whose first word links them together.
+// Freed records carry BDD_FREE_INDEX; a collection rebuilds the free list in
+// address order, so nodes made one after another lie side by side.
 
 static void bdd_new_slab(kzu_bdd_manager m) {
-  char *raw = mem_get_block(BDD_SLAB_BYTES);
-  *(void **)raw = m->slabs;
-  m->slabs = raw;
-  // Records start at the first 32-byte boundary after the link word.
-  uintptr_t first = ((uintptr_t)raw + 8 + 31) & ~(uintptr_t)31;
-  struct bdd_ *rec = (struct bdd_ *)first;
+  void *slab = bdd_alloc_zeroed(BDD_SLAB_BYTES);
+  // Bucket heads keep node addresses in 48 bits.
+  util_assert(((uintptr_t)slab + BDD_SLAB_BYTES) <= BDD_BUCKET_PTR_MASK, "bdd_new_slab: address beyond 48 bits");
+  *(void **)slab = m->slabs;
+  m->slabs = slab;
+  struct bdd_ *rec = bdd_slab_records(slab);
   struct bdd_ *free_list = m->free_nodes;
   for (long i = BDD_SLAB_RECORDS - 1; i >= 0; i--) {
     rec[i].indexindex = BDD_FREE_INDEX;
@@ -99,7 +113,7 @@ void bdd_free_node_slabs(kzu_bdd_manager m) {
   void *slab = m->slabs;
   while (slab != nullptr) {
     void *next = *(void **)slab;
-    mem_free_block((pointer)slab);
+    bdd_free_array(slab);
     slab = next;
   }
   m->slabs = nullptr;
@@ -110,22 +124,26 @@ void bdd_free_node_slabs(kzu_bdd_manager m) {
 static inline bdd bdd_find_aux(kzu_bdd_manager m, long id, bdd t, bdd e) {
   unique *u = &m->unique_table;
   var_table *vt = u->tables[id];
-  long b = bdd_node_hash(t, e, vt->size);
-  for (bdd n = vt->table[b]; n != nullptr; n = n->next) {
-    if (n->data[0] == t && n->data[1] == e) {
-      u->finds++;
-      return n;
+  uint64_t h = bdd_node_key(t, e);
+  long b = bdd_key_bucket(h, vt->size);
+  unsigned s = bdd_key_summary(h);
+  bdd_bucket head = vt->table[b];
+  if ((bdd_bucket_summary(head) & s) == s) {
+    for (bdd n = bdd_bucket_first(head); n != nullptr; n = n->next) {
+      if (n->data[0] == t && n->data[1] == e) {
+        u->finds++;
+        return n;
+      }
+      if ((n->spare & s) != s) break;
     }
   }
   struct bdd_ *n = bdd_new_node_record(m);
   n->indexindex = (uint16_t)id;
   n->refs = 0;
   n->mark = 0;
-  n->spare = 0;
   n->data[0] = t;
   n->data[1] = e;
-  n->next = vt->table[b];
-  vt->table[b] = n;
+  bdd_bucket_push(vt, b, n, s);
   vt->entries++;
   u->entries++;
   if (vt->entries > 4 * vt->size) bdd_rehash_var_table(vt, true);
@@ -168,9 +186,10 @@ bdd bdd_find_terminal(kzu_bdd_manager m, intptr_t high, intptr_t low) {
   var_table *vt = u->tables[0];
   bdd th = (bdd)high;
   bdd tl = (bdd)low;
-  long b = bdd_node_hash(th, tl, vt->size);
+  uint64_t h = bdd_node_key(th, tl);
+  long b = bdd_key_bucket(h, vt->size);
   bdd found = nullptr;
-  for (bdd n = vt->table[b]; n != nullptr; n = n->next) {
+  for (bdd n = bdd_bucket_first(vt->table[b]); n != nullptr; n = n->next) {
     if (n->data[0] == th && n->data[1] == tl) {
       found = n;
       break;
@@ -181,11 +200,9 @@ bdd bdd_find_terminal(kzu_bdd_manager m, intptr_t high, intptr_t low) {
     n->indexindex = 0;
     n->refs = 0;
     n->mark = 0;
-    n->spare = 0;
     n->data[0] = th;
     n->data[1] = tl;
-    n->next = vt->table[b];
-    vt->table[b] = n;
+    bdd_bucket_push(vt, b, n, bdd_key_summary(h));
     vt->entries++;
     u->entries++;
     if (vt->entries > 4 * vt->size) bdd_rehash_var_table(vt, true);
