@@ -3,6 +3,7 @@
 // substitution, cofactors, projection and the witnesses.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <random>
 #include <vector>
@@ -396,6 +397,52 @@ TEST_F(Ops, HeavyWorkKeepsTheHeapSound) {
   for (Fn &k : live) held.push_back(k.e);
   for (Fn &k : live) EXPECT_EQ(tt(k.e), k.t);
   EXPECT_EQ(kzu_bdd_check_heap(m), 0);
+}
+
+TEST_F(Ops, RecurringPermanentAssociationsKeepTheirIds) {
+  // Alternating between a quantification and a renaming over variables only
+  // (as image computation does) reuses each association's operation id...
+  bdd f = hold(kzu_bdd_and(m, x[0], hold(kzu_bdd_xor(m, x[1], x[3]))));
+  bdd ren[] = {x[1], x[2], x[3], x[4], nullptr};
+  long before = m->temp_op;
+  for (int round = 0; round < 5; round++) {
+    TempAssoc({0});
+    EXPECT_EQ(tt(hold(kzu_bdd_exists(m, f))), var(1) ^ var(3));
+    kzu_bdd_temp_assoc(m, ren, 1);
+    EXPECT_EQ(tt(hold(kzu_bdd_substitute(m, f))), var(0) & (var(2) ^ var(4)));
+  }
+  EXPECT_EQ(before - m->temp_op, 2);
+  // ...while a replacement that is not permanent gets a fresh id every time.
+  bdd g = hold(kzu_bdd_or(m, x[5], x[6]));
+  bdd pairs[] = {x[1], g, nullptr};
+  before = m->temp_op;
+  for (int round = 0; round < 3; round++) {
+    kzu_bdd_temp_assoc(m, pairs, 1);
+    EXPECT_EQ(tt(hold(kzu_bdd_substitute(m, f))), var(0) & (tt(g) ^ var(3)));
+    TempAssoc({5});
+    EXPECT_EQ(tt(hold(kzu_bdd_exists(m, f))), tt(f));
+  }
+  EXPECT_EQ(before - m->temp_op, 4);  // three substitutions, one quantification
+}
+
+TEST_F(Ops, SatisfyingFractionsOfManyVariables) {
+  // Over 70 variables a single minterm has fraction 2^-70; computing each
+  // polarity on its own keeps it exact.
+  kzu_bdd_manager big = kzu_bdd_init();
+  bdd acc = kzu_bdd_one(big);
+  for (int i = 0; i < 70; i++) {
+    bdd v = kzu_bdd_new_var_last(big);
+    bdd next = kzu_bdd_and(big, acc, (i % 3) ? v : bdd_complement(v));
+    kzu_bdd_free(big, acc);
+    acc = next;
+  }
+  EXPECT_EQ(kzu_bdd_satisfying_fraction(big, acc), std::ldexp(1.0, -70));
+  EXPECT_EQ(kzu_bdd_satisfying_fraction(big, bdd_complement(acc)), 1.0);
+  bdd one_more = kzu_bdd_and(big, bdd_complement(acc), kzu_bdd_var_with_id(big, 70));
+  EXPECT_EQ(kzu_bdd_satisfying_fraction(big, one_more), 0.5);
+  kzu_bdd_free(big, one_more);
+  kzu_bdd_free(big, acc);
+  kzu_bdd_quit(big);
 }
 
 }  // namespace

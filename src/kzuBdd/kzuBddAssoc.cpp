@@ -155,14 +155,47 @@ int kzu_bdd_assoc(kzu_bdd_manager m, int id) {
   return previous;
 }
 
+// True when every entry of the association is a permanent node.
+static bool bdd_assoc_permanent(kzu_bdd_manager m, const var_assoc *va) {
+  for (long id = 1; id <= m->vars; id++)
+    if (va->assoc[id] != nullptr && bdd_regular(va->assoc[id])->refs != BDD_MAX_REFS) return false;
+  return true;
+}
+
+static intptr_t bdd_temp_op_id(kzu_bdd_manager m, int kind) {
+  var_assoc *va = &m->temp_assoc;
+  size_t bytes = (size_t)(m->maxvars + 1) * sizeof(bdd);
+  if (!bdd_assoc_permanent(m, va)) return m->temp_op--;
+  for (int i = 0; i < BDD_TEMP_MEMO; i++) {
+    auto &memo = m->temp_memo[kind][i];
+    if (memo.assoc != nullptr && memo.last == va->last && memcmp(memo.assoc, va->assoc, bytes) == 0) return memo.op;
+  }
+  auto &memo = m->temp_memo[kind][m->temp_memo_next[kind]];
+  m->temp_memo_next[kind] = (m->temp_memo_next[kind] + 1) % BDD_TEMP_MEMO;
+  if (memo.assoc == nullptr) memo.assoc = (bdd *)bdd_alloc_zeroed((long)bytes);
+  memcpy(memo.assoc, va->assoc, bytes);
+  memo.last = va->last;
+  memo.op = m->temp_op--;
+  return memo.op;
+}
+
+void bdd_clear_assoc_memo(kzu_bdd_manager m) {
+  for (int k = 0; k < 3; k++)
+    for (int i = 0; i < BDD_TEMP_MEMO; i++) {
+      bdd_free_array(m->temp_memo[k][i].assoc);
+      m->temp_memo[k][i].assoc = nullptr;
+    }
+}
+
 intptr_t bdd_assoc_op_id(kzu_bdd_manager m, int kind, long base) {
   if (m->curr_assoc_id != -1) return m->curr_assoc_id + base;
   // A fresh id whenever the temporary association changed since this kind
-  // of operation last used it, so that results over different temporary
-  // associations never meet in the computed table.
+  // of operation last used it (unless the same permanent contents had one
+  // recently), so that results over different temporary associations never
+  // meet in the computed table.
   if (m->temp_kind_generation[kind] != m->temp_generation) {
     m->temp_kind_generation[kind] = m->temp_generation;
-    m->temp_kind_op[kind] = m->temp_op--;
+    m->temp_kind_op[kind] = bdd_temp_op_id(m, kind);
   }
   return m->temp_kind_op[kind];
 }
@@ -175,6 +208,7 @@ void bdd_grow_assocs(kzu_bdd_manager m, long old_max, long new_max) {
     va->assoc = p;
   };
   grow(&m->temp_assoc);
+  bdd_clear_assoc_memo(m);
   for (assoc_list *a = m->assocs; a != nullptr; a = a->next) grow(&a->va);
 }
 

@@ -40,10 +40,10 @@ static void bdd_sweep_phase(kzu_bdd_manager m) {
   for (long id = 0; id <= m->vars; id++) {
     var_table *vt = u->tables[id];
     if (vt->entries < vt->size && vt->size_index > BDD_INITIAL_TABLE_INDEX) {
-      bdd_free_array(vt->table);
+      bdd_free_buckets(m, vt->table, vt->size);
       vt->size_index--;
       vt->size = bdd_primes[vt->size_index];
-      vt->table = (bdd_bucket *)bdd_alloc_zeroed(vt->size * (long)sizeof(bdd_bucket));
+      vt->table = bdd_alloc_buckets(m, vt->size);
     } else {
       memset(vt->table, 0, (size_t)vt->size * sizeof(bdd_bucket));
     }
@@ -120,7 +120,8 @@ void bdd_periodic_check(kzu_bdd_manager m) {
     }
   }
   cache *c = &m->op_cache;
-  if (2 * c->entries > 3 * c->size && 32 * c->size < c->cache_ratio * u->entries) bdd_rehash_cache(m, true);
+  if (2 * c->entries > 3 * c->size && (32 * c->size < c->cache_ratio * u->entries || c->size < BDD_CACHE_MIN_BINS))
+    bdd_rehash_cache(m, true);
 }
 
 // Drops every temporary reference (all mark bytes cleared) and collects.

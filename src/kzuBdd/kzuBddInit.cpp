@@ -42,7 +42,7 @@ kzu_bdd_manager kzu_bdd_init(void) {
   m->indexes[0] = BDD_TERMINAL_LEVEL;
   unique *u = &m->unique_table;
   u->tables = (var_table **)bdd_alloc_zeroed((m->maxvars + 1) * (long)sizeof(var_table *));
-  u->tables[0] = bdd_new_var_table();
+  u->tables[0] = bdd_new_var_table(m);
   u->gc_limit = BDD_GC_FLOOR;
   u->node_limit = 0;
   m->check = 1;
@@ -73,7 +73,8 @@ static void bdd_free_assoc_array(var_assoc *va) { bdd_free_array(va->assoc); }
 void kzu_bdd_quit(kzu_bdd_manager m) {
   if (m == nullptr) return;
   bdd_free_cache(m);
-  for (long id = 0; id <= m->vars; id++) bdd_free_var_table(m->unique_table.tables[id]);
+  for (long id = 0; id <= m->vars; id++) bdd_free_var_table(m, m->unique_table.tables[id]);
+  bdd_free_bucket_arena(m);
   bdd_free_array(m->unique_table.tables);
   bdd_free_node_slabs(m);
   bdd_free_array(m->variables);
@@ -86,6 +87,7 @@ void kzu_bdd_quit(kzu_bdd_manager m) {
     m->assocs = next;
   }
   bdd_free_assoc_array(&m->temp_assoc);
+  bdd_clear_assoc_memo(m);
   bdd_free_block(m, m->super_block);
   if (m->reorder_data != nullptr) mem_free_block((pointer)m->reorder_data);
   for (int i = 0; i < 8; i++) mem_free_rec_mgr(m->rms[i]);
@@ -149,7 +151,7 @@ static bdd bdd_new_var(kzu_bdd_manager m, long level) {
   }
   m->vars++;
   long id = m->vars;
-  m->unique_table.tables[id] = bdd_new_var_table();
+  m->unique_table.tables[id] = bdd_new_var_table(m);
   m->indexes[id] = (uint16_t)level;
   m->indexindexes[level] = id;
   bdd v = bdd_find(m, id, m->one, m->zero);

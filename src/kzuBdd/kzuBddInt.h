@@ -47,6 +47,14 @@ static inline bdd bdd_else_of(bdd f) {
   return bdd_complement_if(bdd_regular(f)->data[1], bdd_is_complemented(f));
 }
 
+static inline void bdd_prefetch(const void *p) {
+#if defined(__GNUC__)
+  __builtin_prefetch(p);
+#else
+  (void)p;
+#endif
+}
+
 // ---- Node tables ------------------------------------------------------------------
 // A bucket head holds the chain's first node in its low 48 bits and, in its
 // top 16 bits, a summary of the keys in the chain (two bits per key, see
@@ -100,6 +108,10 @@ extern const long bdd_primes[BDD_PRIMES];
 #define BDD_INITIAL_TABLE_INDEX 3   // 7 buckets
 #define BDD_INITIAL_CACHE_INDEX 13  // 8179 bins
 #define BDD_GC_FLOOR 10000
+// The computed table may grow (when three-quarters full) up to this many
+// bins whatever the node count: image computations over few live nodes need
+// far more memoised results than one bin per 8 nodes.
+#define BDD_CACHE_MIN_BINS 131063
 #define BDD_CHECK_INTERVAL 100
 
 // ---- Computed table --------------------------------------------------------------------
@@ -197,6 +209,7 @@ typedef void (*bdd_callback_fn)(kzu_bdd_manager, void *);
 #define BDD_TEMP_EXISTS 0
 #define BDD_TEMP_RELPROD 1
 #define BDD_TEMP_SUBST 2
+#define BDD_TEMP_MEMO 8
 
 struct bdd_manager_ {
   unique unique_table;
@@ -238,7 +251,22 @@ struct bdd_manager_ {
   long temp_generation;
   long temp_kind_generation[3];
   long temp_kind_op[3];
+  // Temporary associations made only of permanent nodes (variables,
+  // constants) that recently had an operation id, per kind: their contents
+  // can never change meaning, so the same contents get the same id again.
+  struct bdd_assoc_memo {
+    bdd *assoc;  // copy of the contents, null when unused
+    long last;
+    intptr_t op;
+  } temp_memo[3][BDD_TEMP_MEMO];
+  int temp_memo_next[3];
   int next_assoc_id;
+  // Bucket-array blocks by size class (2^12 .. 2^20 bytes) and the chunks
+  // they are carved from.
+  void *bucket_blocks[21];
+  void *bucket_chunks;
+  char *bucket_bump;
+  long bucket_bump_left;
   int cache_tags_used;  // bit t set: tag t allocated to a caller
 };
 
@@ -288,9 +316,14 @@ static inline bdd bdd_make_external(bdd f) {
 }
 
 // ---- Node tables (kzuBddUnique.cpp) ----------------------------------------------------------------------
-var_table *bdd_new_var_table(void);
-void bdd_free_var_table(var_table *t);
-void bdd_rehash_var_table(var_table *t, bool grow);
+var_table *bdd_new_var_table(kzu_bdd_manager m);
+void bdd_free_var_table(kzu_bdd_manager m, var_table *t);
+void bdd_rehash_var_table(kzu_bdd_manager m, var_table *t, bool grow);
+// Zeroed bucket arrays of `buckets` heads: mid-sized arrays come from
+// power-of-two blocks carved out of huge-page chunks.
+bdd_bucket *bdd_alloc_buckets(kzu_bdd_manager m, long buckets);
+void bdd_free_buckets(kzu_bdd_manager m, bdd_bucket *p, long buckets);
+void bdd_free_bucket_arena(kzu_bdd_manager m);
 // Node (id, t, e); t and e each carry a temporary reference that the call
 // consumes; the result carries one. May run the periodic check.
 bdd bdd_find(kzu_bdd_manager m, long id, bdd t, bdd e);
@@ -378,6 +411,7 @@ bdd kzu_bdd_exists_step(kzu_bdd_manager m, bdd f, intptr_t op, var_assoc *assoc)
 intptr_t bdd_assoc_op_id(kzu_bdd_manager m, int kind, long base);
 void bdd_grow_assocs(kzu_bdd_manager m, long old_max, long new_max);
 void bdd_shift_assoc_levels(kzu_bdd_manager m, long level);
+void bdd_clear_assoc_memo(kzu_bdd_manager m);
 
 // ---- Blocks (kzuBddBlock.cpp) ----------------------------------------------------------------------------------------
 block bdd_new_block(kzu_bdd_manager m, long first, long last);

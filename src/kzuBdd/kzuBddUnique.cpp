@@ -39,28 +39,96 @@ void *bdd_alloc_zeroed(long bytes) {
 
 void bdd_free_array(void *p) { free(p); }
 
-var_table *bdd_new_var_table(void) {
+// ---- Bucket arrays -----------------------------------------------------------------------
+#define BDD_BUCKET_MIN_CLASS 12
+#define BDD_BUCKET_MAX_CLASS 20
+
+static int bdd_bucket_class(long bytes) {
+  int k = BDD_BUCKET_MIN_CLASS;
+  while ((1L << k) < bytes) k++;
+  return k;
+}
+
+bdd_bucket *bdd_alloc_buckets(kzu_bdd_manager m, long buckets) {
+  long bytes = buckets * (long)sizeof(bdd_bucket);
+  if (bytes < (1L << BDD_BUCKET_MIN_CLASS) || bytes > (1L << BDD_BUCKET_MAX_CLASS))
+    return (bdd_bucket *)bdd_alloc_zeroed(bytes);
+  int k = bdd_bucket_class(bytes);
+  void *p = m->bucket_blocks[k];
+  if (p != nullptr) {
+    m->bucket_blocks[k] = *(void **)p;
+  } else {
+    if (m->bucket_bump_left < (1L << k)) {
+      // Hand the rest of the chunk to the smaller classes, then take a new one.
+      for (int j = BDD_BUCKET_MAX_CLASS; j >= BDD_BUCKET_MIN_CLASS; j--) {
+        while (m->bucket_bump_left >= (1L << j)) {
+          *(void **)m->bucket_bump = m->bucket_blocks[j];
+          m->bucket_blocks[j] = m->bucket_bump;
+          m->bucket_bump += 1L << j;
+          m->bucket_bump_left -= 1L << j;
+        }
+      }
+      char *chunk = (char *)bdd_alloc_zeroed(BDD_HUGE_BYTES);
+      *(void **)chunk = m->bucket_chunks;
+      m->bucket_chunks = chunk;
+      // The first block holds the chunk link, so carving starts one block in.
+      m->bucket_bump = chunk + (1L << BDD_BUCKET_MIN_CLASS);
+      m->bucket_bump_left = BDD_HUGE_BYTES - (1L << BDD_BUCKET_MIN_CLASS);
+    }
+    p = m->bucket_bump;
+    m->bucket_bump += 1L << k;
+    m->bucket_bump_left -= 1L << k;
+  }
+  memset(p, 0, (size_t)bytes);
+  return (bdd_bucket *)p;
+}
+
+void bdd_free_buckets(kzu_bdd_manager m, bdd_bucket *p, long buckets) {
+  long bytes = buckets * (long)sizeof(bdd_bucket);
+  if (bytes < (1L << BDD_BUCKET_MIN_CLASS) || bytes > (1L << BDD_BUCKET_MAX_CLASS)) {
+    bdd_free_array(p);
+    return;
+  }
+  int k = bdd_bucket_class(bytes);
+  *(void **)p = m->bucket_blocks[k];
+  m->bucket_blocks[k] = p;
+}
+
+void bdd_free_bucket_arena(kzu_bdd_manager m) {
+  void *chunk = m->bucket_chunks;
+  while (chunk != nullptr) {
+    void *next = *(void **)chunk;
+    bdd_free_array(chunk);
+    chunk = next;
+  }
+  m->bucket_chunks = nullptr;
+}
+
+var_table *bdd_new_var_table(kzu_bdd_manager m) {
   var_table *t = (var_table *)bdd_alloc_zeroed(sizeof(var_table));
   t->size_index = BDD_INITIAL_TABLE_INDEX;
   t->size = bdd_primes[t->size_index];
-  t->table = (bdd_bucket *)bdd_alloc_zeroed(t->size * (long)sizeof(bdd_bucket));
+  t->table = bdd_alloc_buckets(m, t->size);
   t->entries = 0;
   return t;
 }
 
-void bdd_free_var_table(var_table *t) {
+void bdd_free_var_table(kzu_bdd_manager m, var_table *t) {
   if (t == nullptr) return;
-  bdd_free_array(t->table);
+  bdd_free_buckets(m, t->table, t->size);
   bdd_free_array(t);
 }
 
-void bdd_rehash_var_table(var_table *t, bool grow) {
+void bdd_rehash_var_table(kzu_bdd_manager m, var_table *t, bool grow) {
   int new_index = t->size_index + (grow ? 1 : -1);
   if (new_index < 0 || new_index >= BDD_PRIMES) return;
   var_table fresh;
   fresh.size = bdd_primes[new_index];
-  fresh.table = (bdd_bucket *)bdd_alloc_zeroed(fresh.size * (long)sizeof(bdd_bucket));
+  fresh.table = bdd_alloc_buckets(m, fresh.size);
   for (long i = 0; i < t->size; i++) {
+    // The chains are walked node by node; fetching later chains' first
+    // nodes ahead overlaps their misses.
+    if (i + 8 < t->size) bdd_prefetch(bdd_bucket_first(t->table[i + 8]));
     bdd n = bdd_bucket_first(t->table[i]);
     while (n != nullptr) {
       bdd next = n->next;
@@ -69,7 +137,7 @@ void bdd_rehash_var_table(var_table *t, bool grow) {
       n = next;
     }
   }
-  bdd_free_array(t->table);
+  bdd_free_buckets(m, t->table, t->size);
   t->table = fresh.table;
   t->size = fresh.size;
   t->size_index = new_index;
@@ -146,7 +214,7 @@ static inline bdd bdd_find_aux(kzu_bdd_manager m, long id, bdd t, bdd e) {
   bdd_bucket_push(vt, b, n, s);
   vt->entries++;
   u->entries++;
-  if (vt->entries > 4 * vt->size) bdd_rehash_var_table(vt, true);
+  if (vt->entries > 4 * vt->size) bdd_rehash_var_table(m, vt, true);
   u->finds++;
   return n;
 }
@@ -205,7 +273,7 @@ bdd bdd_find_terminal(kzu_bdd_manager m, intptr_t high, intptr_t low) {
     bdd_bucket_push(vt, b, n, bdd_key_summary(h));
     vt->entries++;
     u->entries++;
-    if (vt->entries > 4 * vt->size) bdd_rehash_var_table(vt, true);
+    if (vt->entries > 4 * vt->size) bdd_rehash_var_table(m, vt, true);
     found = n;
   }
   u->finds++;
