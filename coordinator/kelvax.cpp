@@ -1,17 +1,11 @@
 // Entry point of the synthesis coordinator.
-#include <climits>
-#include <cstdlib>
+#include <csignal>
 
-#include "Util.h"
+#include "Coordinator.h"
 
 int main(int argc, char **argv) {
-  int portNumber = INT_MIN;
-  int numberOfNodes = INT_MIN;
-  Util util;
-  util.parseCoorCmdLine(argc, argv, &portNumber, &numberOfNodes);
-  if (portNumber < 1 || portNumber > 65535 || numberOfNodes < 0) {
-    Util::printCoorUsage();
-    return 2;
-  }
-  return 0;
+  // A node that has gone away must make a send fail, not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
+  Coordinator coordinator;
+  return coordinator.run(argc, argv);
 }

@@ -1,0 +1,467 @@
+// The synthesis node: its ranking and guards checked against explicit
+// enumeration of the 64 states, its conversation against a scripted
+// coordinator on a socket pair, its connection retry, and the morlet
+// command line.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "KelvaxComManager.h"
+#include "NodeSession.h"
+#include "ProgramStructure.h"
+#include "SynthesisNode.h"
+#include "Util.h"
+#include "support/fake_node.h"
+
+using run_test::Child;
+using run_test::findLine;
+using run_test::mddMessage;
+using run_test::mddVectorMessage;
+using run_test::Peer;
+using run_test::sizeBytes;
+
+namespace {
+
+typedef std::array<int, 3> State;  // x1, x2, x3
+typedef std::set<int> StateSet;   // encoded 16 x1 + 4 x2 + x3
+
+State decode(int s) { return State{s / 16, (s / 4) % 4, s % 4}; }
+int encode(const State &s) { return 16 * s[0] + 4 * s[1] + s[2]; }
+bool inInvariant(int s) {
+  State v = decode(s);
+  return v[0] == v[1] || v[1] == v[2];
+}
+StateSet allStates() {
+  StateSet all;
+  for (int s = 0; s < 64; s++) all.insert(s);
+  return all;
+}
+
+// The node's guard and program computed state by state from the same rule.
+struct Oracle {
+  int process, action;
+  bool enabled(int s) const { return decode(s)[process - 1] != action; }
+  int apply(int s) const {
+    State v = decode(s);
+    v[process - 1] = action;
+    return encode(v);
+  }
+  // What process j reads of s.
+  std::vector<int> view(int s) const {
+    State v = decode(s);
+    std::vector<int> seen;
+    for (int i = process - 1; i <= process + 1; i++)
+      if (i >= 1 && i <= 3) seen.push_back(v[i - 1]);
+    return seen;
+  }
+  // ranks[k]: the states of rank k.
+  void guard(const StateSet &current, const std::vector<StateSet> &ranks, StateSet *sent,
+             StateSet *program) const {
+    auto rankOf = [&](int s) {
+      for (size_t k = 0; k < ranks.size(); k++)
+        if (ranks[k].count(s)) return (int)k;
+      return -1;
+    };
+    StateSet down, bad;
+    for (int s : current) {
+      if (!enabled(s)) continue;
+      int r = rankOf(s), t = rankOf(apply(s));
+      bool ok = (r >= 1 && t == r - 1) || (r == 0 && t == 0);
+      if (r >= 1 && t == r - 1) down.insert(s);
+      if (!ok) bad.insert(s);
+    }
+    std::set<std::vector<int>> downViews, badViews;
+    for (int s : down) downViews.insert(view(s));
+    for (int s : bad) badViews.insert(view(s));
+    sent->clear();
+    program->clear();
+    for (int s = 0; s < 64; s++) {
+      bool good = downViews.count(view(s)) && !badViews.count(view(s));
+      if (good) program->insert(s);
+      if ((good && current.count(s)) || (current.count(s) && ranks[0].count(s))) sent->insert(s);
+    }
+  }
+};
+
+class NodeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    model.Init();
+    model.makeInvariant();
+    mgr = model.getMDDManager();
+  }
+  void TearDown() override {
+    nodes.clear();
+    for (bdd_t *h : owned) bdd_free(h);
+    util.releaseMinterms();
+    model.release();
+    mdd_quit(mgr);
+  }
+  bdd_t *keep(bdd_t *h) {
+    owned.push_back(h);
+    return h;
+  }
+  SynthesisNode *node(int process, int action) {
+    nodes.emplace_back(new SynthesisNode(&model, process, action));
+    return nodes.back().get();
+  }
+  bdd_t *stateSet(const StateSet &states) {
+    bdd_t *f = bdd_zero(mgr);
+    for (int s : states) {
+      State v = decode(s);
+      bdd_t *cube = bdd_one(mgr);
+      for (int i = 0; i < 3; i++) {
+        bdd_t *lit = mdd_func1c(mgr, model.unPrimedIndex[i + 1], v[i], eq2);
+        bdd_t *c = bdd_and(cube, lit, 1, 1);
+        bdd_free(lit);
+        bdd_free(cube);
+        cube = c;
+      }
+      bdd_t *u = bdd_or(f, cube, 1, 1);
+      bdd_free(cube);
+      bdd_free(f);
+      f = u;
+    }
+    return keep(f);
+  }
+  StateSet statesOf(bdd_t *f) {
+    StateSet out;
+    for (int s = 0; s < 64; s++) {
+      bdd_t *single = stateSet({s});
+      bdd_t *both = bdd_and(f, single, 1, 1);
+      if (!bdd_is_tautology(both, 0)) out.insert(s);
+      bdd_free(both);
+    }
+    return out;
+  }
+  bdd_t *primed(bdd_t *f) { return keep(Util::genPrimed(f, mgr, &model)); }
+  std::string text(bdd_t *f) {
+    std::string s;
+    Util::MDD2String(mgr, f, &s);
+    return s;
+  }
+  // Runs a ranking on n with the given ranks 1.. (rank 0 is implied).
+  void rankWith(SynthesisNode *n, const StateSet &current, const std::vector<StateSet> &ranks) {
+    bdd_t *c = stateSet(current);
+    n->startRanking(c, primed(c));
+    for (const StateSet &r : ranks) {
+      bdd_t *f = stateSet(r);
+      ASSERT_TRUE(n->addRank({f}, {primed(f)}));
+    }
+    EXPECT_FALSE(n->addRank({}, {}));
+  }
+
+  ProgramStructure model;
+  mdd_manager *mgr = nullptr;
+  Util util;
+  std::vector<bdd_t *> owned;
+  std::vector<std::unique_ptr<SynthesisNode>> nodes;
+};
+
+TEST_F(NodeTest, FirstBReachIsTheStatesOutsideTheInvariantOneStepAway) {
+  for (int j = 1; j <= 3; j++) {
+    for (int a = 0; a < 4; a++) {
+      SynthesisNode *n = node(j, a);
+      bdd_t *all = keep(bdd_one(mgr));
+      n->startRanking(all, all);
+      Oracle o{j, a};
+      StateSet expected;
+      for (int s = 0; s < 64; s++)
+        if (!inInvariant(s) && o.enabled(s) && inInvariant(o.apply(s))) expected.insert(s);
+      bdd_t *reach = keep(n->nextBReach());
+      EXPECT_EQ(expected, statesOf(reach)) << "process " << j << " action " << a;
+      EXPECT_FALSE(expected.empty());
+    }
+  }
+}
+
+TEST_F(NodeTest, BReachLeavesOutRankedAndNonCurrentStates) {
+  SynthesisNode *n = node(2, 1);
+  StateSet current;
+  for (int s = 0; s < 64; s++)
+    if (decode(s)[2] != 3) current.insert(s);  // x3 = 3 is gone
+  bdd_t *c = stateSet(current);
+  n->startRanking(c, primed(c));
+  StateSet reach = statesOf(keep(n->nextBReach()));
+  Oracle o{2, 1};
+  for (int s : reach) {
+    EXPECT_TRUE(current.count(s));
+    EXPECT_FALSE(inInvariant(s));
+    EXPECT_TRUE(inInvariant(o.apply(s)) && current.count(o.apply(s)));
+  }
+  bdd_t *r = keep(n->nextBReach());
+  ASSERT_TRUE(n->addRank({r}, {primed(r)}));
+  // Everything this node can reach is ranked now.
+  StateSet again = statesOf(keep(n->nextBReach()));
+  for (int s : again) EXPECT_FALSE(reach.count(s));
+}
+
+TEST_F(NodeTest, GuardsMatchTheGroupRuleWithAFullRanking) {
+  StateSet outside;
+  for (int s = 0; s < 64; s++)
+    if (!inInvariant(s)) outside.insert(s);
+  StateSet rank0;
+  for (int s = 0; s < 64; s++)
+    if (inInvariant(s)) rank0.insert(s);
+  for (int j = 1; j <= 3; j++) {
+    for (int a = 0; a < 4; a++) {
+      SynthesisNode *n = node(j, a);
+      rankWith(n, allStates(), {outside});
+      StateSet sent, program;
+      Oracle{j, a}.guard(allStates(), {rank0, outside}, &sent, &program);
+      bdd_t *guard = keep(n->computeGuard());
+      EXPECT_EQ(sent, statesOf(guard)) << "process " << j << " action " << a;
+      EXPECT_TRUE(bdd_is_tautology(n->getProgramGuard(), 0));  // not accepted yet
+      n->acceptGuard();
+      EXPECT_EQ(program, statesOf(n->getProgramGuard())) << "process " << j << " action " << a;
+    }
+  }
+}
+
+TEST_F(NodeTest, AGroupWithAnUnrankedMemberIsLeftOut) {
+  // The states outside the invariant with x3 = 1 get no rank.
+  StateSet rank0, rank1;
+  for (int s = 0; s < 64; s++) {
+    if (inInvariant(s))
+      rank0.insert(s);
+    else if (decode(s)[2] != 1)
+      rank1.insert(s);
+  }
+  for (int j = 1; j <= 3; j++) {
+    for (int a = 0; a < 4; a++) {
+      SynthesisNode *n = node(j, a);
+      rankWith(n, allStates(), {rank1});
+      StateSet sent, program;
+      Oracle{j, a}.guard(allStates(), {rank0, rank1}, &sent, &program);
+      bdd_t *guard = keep(n->computeGuard());
+      n->acceptGuard();
+      EXPECT_EQ(sent, statesOf(guard)) << "process " << j << " action " << a;
+      EXPECT_EQ(program, statesOf(n->getProgramGuard())) << "process " << j << " action " << a;
+      if (j == 1) EXPECT_TRUE(program.empty());  // x1's groups all hold an x3 = 1 state
+    }
+  }
+}
+
+TEST_F(NodeTest, ProgramLinesUseTheMintermTextsOfWhatTheProcessReads) {
+  StateSet outside;
+  for (int s = 0; s < 64; s++)
+    if (!inInvariant(s)) outside.insert(s);
+  SynthesisNode *n1 = node(1, 1);
+  rankWith(n1, allStates(), {outside});
+  keep(n1->computeGuard());
+  EXPECT_TRUE(n1->programLines(&util).empty());
+  n1->acceptGuard();
+  std::vector<std::string> expected = {"x1 = 0 x2 = 1 -> x1 := 1", "x1 = 2 x2 = 1 -> x1 := 1",
+                                       "x1 = 3 x2 = 1 -> x1 := 1"};
+  EXPECT_EQ(expected, n1->programLines(&util));
+
+  SynthesisNode *n2 = node(2, 0);
+  rankWith(n2, allStates(), {outside});
+  keep(n2->computeGuard());
+  n2->acceptGuard();
+  std::vector<std::string> lines = n2->programLines(&util);
+  ASSERT_FALSE(lines.empty());
+  for (const std::string &l : lines) {
+    EXPECT_EQ(0u, l.find("x1 = ")) << l;
+    EXPECT_NE(std::string::npos, l.find(" x3 = ")) << l;
+    EXPECT_EQ(l.size() - 9, l.find("-> x2 := 0")) << l;
+  }
+  EXPECT_EQ(64u, n2->currentStateTexts(&util).size());
+  EXPECT_EQ("x1 = 0 x2 = 0 x3 = 0 ", n2->currentStateTexts(&util)[0]);
+}
+
+// ---- The conversation --------------------------------------------------------------
+
+class SessionTest : public NodeTest {
+ protected:
+  void SetUp() override {
+    NodeTest::SetUp();
+    int fds[2];
+    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fds));
+    nodeEnd = fds[0];
+    coordinator.reset(new Peer(fds[1]));
+    for (int s = 0; s < 64; s++)
+      if (!inInvariant(s)) outside.insert(s);
+  }
+  void TearDown() override {
+    close(nodeEnd);
+    coordinator.reset();
+    NodeTest::TearDown();
+  }
+  // Runs the session over everything written so far, then end of stream.
+  int runSession(SynthesisNode *n) {
+    coordinator->shutdownWrite();
+    NodeSession session(n, &util, &link);
+    testing::internal::CaptureStdout();
+    int status = session.run(nodeEnd);
+    out = testing::internal::GetCapturedStdout();
+    iterations = session.getAddCoorIterations();
+    return status;
+  }
+  std::string rankVectors(const StateSet &rank) {
+    bdd_t *f = stateSet(rank);
+    return mddVectorMessage({text(f)}) + mddVectorMessage({text(primed(f))});
+  }
+  bool receivedIs(const std::string &text, const StateSet &expected) {
+    return statesOf(keep(Util::String2MDD(mgr, text))) == expected;
+  }
+
+  int nodeEnd = -1;
+  std::unique_ptr<Peer> coordinator;
+  KelvaxComManager link;
+  StateSet outside;
+  std::string out;
+  int iterations = 0;
+};
+
+TEST_F(SessionTest, FollowsTheContractAndPrintsTheProgramAtTheNormalEnd) {
+  SynthesisNode *n = node(3, 2);
+  // Initial states, ranking (one rank, then the end), AddCoor with no stuck
+  // state, and the ranking after it.
+  coordinator->sendMDD(" T ");
+  coordinator->send(rankVectors(outside) + sizeBytes(0) + sizeBytes(0));
+  coordinator->send(mddMessage(" T ") + mddMessage(" T ") + mddMessage(" F ") + mddMessage(" F "));
+  coordinator->send(rankVectors(outside) + sizeBytes(0) + sizeBytes(0));
+  EXPECT_EQ(0, runSession(n));
+  EXPECT_EQ(1, iterations);
+
+  Oracle o{3, 2};
+  StateSet firstReach, sent, program;
+  for (int s : outside)
+    if (o.enabled(s) && inInvariant(o.apply(s))) firstReach.insert(s);
+  StateSet rank0;
+  for (int s = 0; s < 64; s++)
+    if (inInvariant(s)) rank0.insert(s);
+  o.guard(allStates(), {rank0, outside}, &sent, &program);
+
+  EXPECT_EQ(" T ", coordinator->readMDD());  // greeting
+  for (int run = 0; run < 2; run++) {
+    EXPECT_TRUE(receivedIs(coordinator->readMDD(), firstReach));
+    EXPECT_EQ(" F ", coordinator->readMDD());  // nothing left to rank
+    EXPECT_TRUE(receivedIs(coordinator->readMDD(), sent));  // guard
+  }
+  EXPECT_TRUE(link_test::nothingPending(coordinator->fd(), 20));
+
+  EXPECT_NE(std::string::npos, findLine(out, "morlet: the coordinator ended the synthesis"));
+  EXPECT_NE(std::string::npos,
+            findLine(out, "Synthesized action of process 3 (x3 := 2), 3 guarded commands:"));
+  EXPECT_NE(std::string::npos, findLine(out, "x2 = 2 x3 = 0 -> x3 := 2"));
+  EXPECT_NE(std::string::npos, findLine(out, "Remaining states: 64"));
+  EXPECT_EQ(64, run_test::countLinesStartingWith(out, "remaining: "));
+}
+
+TEST_F(SessionTest, ACloseDuringTheRankingIsReportedAsBrokenOff) {
+  coordinator->sendMDD(" T ");
+  coordinator->send(rankVectors(outside));  // then the stream ends
+  EXPECT_EQ(1, runSession(node(1, 0)));
+  EXPECT_NE(std::string::npos,
+            findLine(out, "morlet: the coordinator closed the connection during a ranking run"));
+  EXPECT_EQ(std::string::npos, out.find("Synthesized action"));
+}
+
+TEST_F(SessionTest, ACloseAfterTheGuardWhileStuckStatesWereLeftIsNotTheEnd) {
+  bdd_t *inv = stateSet([] {
+    StateSet s;
+    for (int i = 0; i < 64; i++)
+      if (inInvariant(i)) s.insert(i);
+    return s;
+  }());
+  bdd_t *out_ = stateSet(outside);
+  coordinator->sendMDD(" T ");
+  coordinator->send(rankVectors(outside) + sizeBytes(0) + sizeBytes(0));
+  coordinator->send(mddMessage(text(inv)) + mddMessage(text(primed(inv))) +
+                    mddMessage(text(out_)) + mddMessage(text(primed(out_))));
+  coordinator->send(sizeBytes(0) + sizeBytes(0));
+  EXPECT_EQ(1, runSession(node(2, 3)));
+  EXPECT_NE(std::string::npos,
+            findLine(out, "morlet: the coordinator closed the connection before the synthesis "
+                          "ended"));
+}
+
+TEST_F(SessionTest, NoInitialStateSetIsReportedAsBrokenOff) {
+  EXPECT_EQ(1, runSession(node(1, 1)));
+  EXPECT_NE(std::string::npos, out.find("morlet: the coordinator closed the connection"));
+}
+
+TEST(NodeConnect, RetriesWhileRefusedThenGivesUp) {
+  int port = run_test::freePort();
+  testing::internal::CaptureStdout();
+  auto start = std::chrono::steady_clock::now();
+  int s = NodeSession::connectToCoordinator("127.0.0.1", port, 300);
+  auto took = std::chrono::steady_clock::now() - start;
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(-1, s);
+  EXPECT_GE(took, std::chrono::milliseconds(250));
+  EXPECT_NE(std::string::npos, out.find("morlet: cannot connect to the coordinator at 127.0.0.1:" +
+                                        std::to_string(port)));
+}
+
+TEST(NodeConnect, ConnectsOnceTheCoordinatorListens) {
+  int port = run_test::freePort();
+  std::thread late([port] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    int l = socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    setsockopt(l, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons((uint16_t)port);
+    if (bind(l, (sockaddr *)&addr, sizeof addr) == 0 && listen(l, 1) == 0) {
+      int c = accept(l, nullptr, nullptr);
+      if (c >= 0) close(c);
+    }
+    close(l);
+  });
+  testing::internal::CaptureStdout();
+  int s = NodeSession::connectToCoordinator("localhost", port, 10000);
+  std::string out = testing::internal::GetCapturedStdout();
+  late.join();
+  EXPECT_GE(s, 0) << out;
+  if (s >= 0) close(s);
+  EXPECT_NE(std::string::npos, out.find("morlet: waiting for the coordinator"));
+}
+
+TEST(NodeConnect, AnUnknownHostIsReported) {
+  testing::internal::CaptureStdout();
+  int s = NodeSession::connectToCoordinator("no.such.host.invalid", 5000, 100);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(-1, s);
+  EXPECT_NE(std::string::npos, out.find("morlet: cannot resolve the coordinator's address"));
+}
+
+TEST(MorletCommandLine, MissingOrBadValuesExitTwoAndHelpExitsZero) {
+  std::string dir = run_test::makeTempDir("morlet-cmdline");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+  } cases[] = {
+      {{"-i", "127.0.0.1", "-p", "5000", "-n", "1"}, 2},          // no action
+      {{"-i", "127.0.0.1", "-p", "5000", "-n", "1", "-a"}, 2},    // no value
+      {{"-i", "127.0.0.1", "-p", "5000", "-n", "4", "-a", "0"}, 2},  // no such process
+      {{"-i", "127.0.0.1", "-p", "5000", "-n", "1", "-a", "4"}, 2},  // no such action
+      {{"-i", "127.0.0.1", "-p", "0", "-n", "1", "-a", "0"}, 2},     // no such port
+      {{"-h"}, 0},
+  };
+  for (const Case &c : cases) {
+    std::vector<std::string> argv = {MORLET_BIN};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    Child morlet(argv, dir + "/morlet.log");
+    ASSERT_TRUE(morlet.waitFor(20000));
+    EXPECT_EQ(c.status, morlet.exitCode()) << c.args.back();
+    std::string out = morlet.output();
+    EXPECT_NE(std::string::npos, out.find("Usage:")) << out;
+    EXPECT_NE(std::string::npos, out.find("morlet -i (server IP address)")) << out;
+  }
+}
+
+}  // namespace
