@@ -29,7 +29,7 @@ std::vector<std::string> morletArgs(int port, int process, int action) {
           std::to_string(process), "-a", std::to_string(action)};
 }
 
-struct Run {
+struct NodeRun {
   std::string dir;
   int port = 0;
   std::unique_ptr<Child> kelvax;
@@ -66,7 +66,7 @@ struct Run {
 };
 
 TEST(WholeRun, TwelveReferenceNodesSynthesizeACorrectProgram) {
-  Run run;
+  NodeRun run;
   run.start("whole-run", 12);
   for (int j = 1; j <= 3; j++)
     for (int a = 0; a < 4; a++) run.addNode(j, a);
@@ -96,7 +96,7 @@ TEST(WholeRun, TwelveReferenceNodesSynthesizeACorrectProgram) {
 }
 
 TEST(WholeRun, ANodeThatDiesMidRunLeavesTheOthersToFinish) {
-  Run run;
+  NodeRun run;
   run.start("node-dies", 5);
   // A fake node that greets, takes the initial state set and goes away.
   int fd = run_test::connectLoopback(run.port, 20000);

@@ -21,6 +21,7 @@
 #include "SynthesisNode.h"
 #include "Util.h"
 #include "support/fake_node.h"
+#include "support/link_sockets.h"
 
 using run_test::Child;
 using run_test::findLine;
@@ -246,7 +247,9 @@ TEST_F(NodeTest, AGroupWithAnUnrankedMemberIsLeftOut) {
       n->acceptGuard();
       EXPECT_EQ(sent, statesOf(guard)) << "process " << j << " action " << a;
       EXPECT_EQ(program, statesOf(n->getProgramGuard())) << "process " << j << " action " << a;
-      if (j == 1) EXPECT_TRUE(program.empty());  // x1's groups all hold an x3 = 1 state
+      if (j == 1) {
+        EXPECT_TRUE(program.empty());  // x1's groups all hold an x3 = 1 state
+      }
     }
   }
 }
