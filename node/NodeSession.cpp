@@ -78,6 +78,13 @@ bool NodeSession::waitForMessage() {
   }
 }
 
+bool NodeSession::sendDiagram(bdd_t *f) {
+  bool sent = link->sendMDD(node->getManager(), f, util, sock);
+  // The link's failure message has no line end.
+  if (!sent) std::cout << std::endl;
+  return sent;
+}
+
 void NodeSession::reportBrokenOff(const char *where) {
   std::cout << "morlet: the coordinator closed the connection " << where << std::endl;
 }
@@ -87,7 +94,7 @@ bool NodeSession::rankingRun() {
   for (;;) {
     bdd_t *reach = node->nextBReach();
     // A failed send shows as a closed connection at the receive below.
-    (void)link->sendMDD(node->getManager(), reach, util, sock);
+    (void)sendDiagram(reach);
     bdd_free(reach);
     if (!waitForMessage()) {
       reportBrokenOff("during a ranking run");
@@ -116,7 +123,7 @@ int NodeSession::run(int socket) {
   sock = socket;
   bdd_manager *mgr = node->getManager();
   bdd_t *greeting = bdd_one(mgr);
-  bool sent = link->sendMDD(mgr, greeting, util, sock);
+  bool sent = sendDiagram(greeting);
   bdd_free(greeting);
   if (!sent || !waitForMessage()) {
     reportBrokenOff("before sending the initial state set");
@@ -132,7 +139,7 @@ int NodeSession::run(int socket) {
   bool endExpected = false;
   for (;;) {
     bdd_t *guard = node->computeGuard();
-    (void)link->sendMDD(mgr, guard, util, sock);
+    (void)sendDiagram(guard);
     bdd_free(guard);
     if (!waitForMessage()) {
       if (endExpected) {

@@ -45,6 +45,8 @@ class NodeSession {
   // True when a message is waiting; false when the coordinator closed the
   // connection (or it failed).
   bool waitForMessage();
+  // Sends one diagram; false when it could not be written.
+  bool sendDiagram(bdd_t *f);
   // One ranking run; false when the connection closed during it.
   bool rankingRun();
   void printProgram();

@@ -159,7 +159,7 @@ TEST_F(KelvaxProcessTest, ConversationWithFakeNodesByteByByte) {
   EXPECT_EQ(0, kelvax.exitCode());
   std::string out = kelvax.output();
   EXPECT_EQ("Successfully synthesized a program!", lastLine(out));
-  EXPECT_EQ(2, countLinesStartingWith(out, "AddCoor: Received an empty guard from node "));
+  EXPECT_EQ(2, run_test::countOccurrences(out, "AddCoor: Received an empty guard from node "));
   EXPECT_EQ(3, countLinesStartingWith(out, "Number of accepted connections "));
   const char *inOrder[] = {"Initiailizing data structures ...",
                            "Before making invariant ...",
@@ -238,8 +238,8 @@ TEST_F(KelvaxProcessTest, NodesDyingMidRunNeitherCrashNorHangTheCoordinator) {
   EXPECT_EQ(0, kelvax.exitCode());
   std::string out = kelvax.output();
   EXPECT_EQ("Successfully synthesized a program!", lastLine(out));
-  EXPECT_EQ(2, countLinesStartingWith(out, "AddCoor: Received an empty guard from node "));
-  EXPECT_GE(countLinesStartingWith(out, "RankingCoordinator: Failed to send an MDD vector!"), 1);
+  EXPECT_EQ(2, run_test::countOccurrences(out, "AddCoor: Received an empty guard from node "));
+  EXPECT_GE(run_test::countOccurrences(out, "RankingCoordinator: Failed to send an MDD vector!\n"), 1);
 }
 
 // ---- AddCoor in-process -------------------------------------------------------
@@ -358,7 +358,7 @@ TEST_F(AddCoorTest, SendFailuresAreReportedAndTheLoopGoesOn) {
   peers[0].sendMDD(" F ");
   c.addCoorLoop();
   std::string out = finish();
-  EXPECT_EQ(4, countLinesStartingWith(out, "AddCoor: Failed to send an MDD!"));
+  EXPECT_EQ(4, run_test::countOccurrences(out, "AddCoor: Failed to send an MDD!\n"));
   EXPECT_EQ("Successfully synthesized a program!", lastLine(out));
 }
 

@@ -199,7 +199,7 @@ TEST_F(RankingTest, ANodeThatIsGoneCountsAsEmptyAndItsSendsFail) {
   expectReceived(peers[0], mddVectorMessage({text(f)}) + mddVectorMessage({text(primed(f))}) +
                                sizeBytes(0) + sizeBytes(0));
   // Two vectors per iteration, two iterations.
-  EXPECT_EQ(4, countLinesStartingWith(out, "RankingCoordinator: Failed to send an MDD vector!"));
+  EXPECT_EQ(4, run_test::countOccurrences(out, "RankingCoordinator: Failed to send an MDD vector!\n"));
 }
 
 // ---- Ranking over formulas ---------------------------------------------------------
@@ -266,7 +266,7 @@ TEST_F(FormulaRankingTest, JoinsTheNodesDnfsInOrderAndSendsTheWholeFormula) {
   EXPECT_NE(std::string::npos,
             findLine(out, "RankingCoordinator: Send a new destPred to the node " +
                               std::to_string(coordinatorEnds[1])));
-  EXPECT_EQ(0, countLinesStartingWith(out, "RankingCoordinator: Failed to send a Dnf!"));
+  EXPECT_EQ(0, run_test::countOccurrences(out, "RankingCoordinator: Failed to send a Dnf!\n"));
 }
 
 TEST_F(FormulaRankingTest, AFalseDestinationPredicateExchangesNothing) {
@@ -299,7 +299,7 @@ TEST_F(FormulaRankingTest, SendFailuresAreReportedAndTheRunGoesOn) {
   runFormulaRanking(invariantDnf(), conjunction({is(1, 0)}));
   EXPECT_EQ(0, ranking->getCoorRankSize());
   expectReceived(peers[0], dnfMessage({}));
-  EXPECT_EQ(1, countLinesStartingWith(out, "RankingCoordinator: Failed to send a Dnf!"));
+  EXPECT_EQ(1, run_test::countOccurrences(out, "RankingCoordinator: Failed to send a Dnf!\n"));
   EXPECT_EQ(2, countLinesStartingWith(out, "RankingCoordinator: Send a new destPred to the node "));
 }
 

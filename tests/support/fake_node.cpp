@@ -164,7 +164,7 @@ int connectLoopback(int port, int timeoutMs) {
   addr.sin_port = htons((uint16_t)port);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (s < 0) return -1;
     if (connect(s, (sockaddr *)&addr, sizeof addr) == 0) {
       int one = 1;
@@ -178,7 +178,7 @@ int connectLoopback(int port, int timeoutMs) {
 }
 
 int listenAnywhere(int *port) {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) return -1;
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -282,6 +282,12 @@ int countLinesStartingWith(const std::string &text, const std::string &prefix) {
   std::string line;
   while (std::getline(in, line))
     if (line.compare(0, prefix.size(), prefix) == 0) count++;
+  return count;
+}
+
+int countOccurrences(const std::string &text, const std::string &part) {
+  int count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) count++;
   return count;
 }
 

@@ -59,6 +59,8 @@ class Peer {
   bool failed_ = false;
 };
 
+// Sockets made here are close-on-exec, so that child processes started later
+// do not keep a connection open.
 // A TCP connection to 127.0.0.1:port, retrying while refused for up to
 // timeoutMs; -1 when it could not be made.
 int connectLoopback(int port, int timeoutMs);
@@ -104,6 +106,9 @@ std::string makeTempDir(const std::string &name);
 std::string readFile(const std::string &path);
 // Number of lines of `text` that start with `prefix`.
 int countLinesStartingWith(const std::string &text, const std::string &prefix);
+// Number of times `part` occurs in `text` (for messages that follow a
+// message without a line end).
+int countOccurrences(const std::string &text, const std::string &part);
 // Offset of the first line equal to `line` at or after `from`; npos if none.
 size_t findLine(const std::string &text, const std::string &line, size_t from = 0);
 // The last non-empty line of `text`.
