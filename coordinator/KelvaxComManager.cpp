@@ -367,12 +367,13 @@ bool KelvaxComManager::sendUnion(void *manager, Union *disjunction, Util *util, 
   return sendMDDVector(manager, disjunction->getVector(), util, sock);
 }
 
+// A lost count does not stop the members from being tried (a blocking socket
+// that failed once fails again, each failure with its lines), but it makes
+// the whole send fail, also for a formula without members.
 bool KelvaxComManager::sendDnf(void *manager, Dnf *dnf, Util *util, int sock) {
   int count = dnf->getSize();
   bool sizeSent = sendSize(count, sock);
   std::cout << "KelvaxComManager::sendDnf: Size of DNF formula is " << count << std::endl;
-  // Conjunctions after a lost count could never be read in step.
-  if (!sizeSent) return false;
   for (int i = 0; i < count; i++) {
     if (!sendMDDVector(manager, dnf->getIntersect(i)->getVector(), util, sock)) {
       std::cout << "----------------------- Failed to sent the " << i
@@ -380,16 +381,18 @@ bool KelvaxComManager::sendDnf(void *manager, Dnf *dnf, Util *util, int sock) {
       return false;
     }
   }
-  return true;
+  return sizeSent;
 }
 
+// Every disjunction is tried even after one failed; any failure makes the
+// result false.
 bool KelvaxComManager::sendCnf(void *manager, Cnf *cnf, Util *util, int sock) {
   int count = cnf->getSize();
-  if (!sendSize(count, sock)) return false;
+  bool sent = sendSize(count, sock);
   for (int i = 0; i < count; i++) {
-    if (!sendMDDVector(manager, cnf->getUnion(i)->getVector(), util, sock)) return false;
+    if (!sendMDDVector(manager, cnf->getUnion(i)->getVector(), util, sock)) sent = false;
   }
-  return true;
+  return sent;
 }
 
 Intersect *KelvaxComManager::recvIntersect(void *manager, Util *util, int sock) {

@@ -65,7 +65,9 @@ class KelvaxComManager {
   // the member count, then one MDD vector message per member.
   bool sendIntersect(void *manager, Intersect *conjunction, Util *util, int sock);
   bool sendUnion(void *manager, Union *disjunction, Util *util, int sock);
-  // Stops at the first member that cannot be sent.
+  // sendDnf stops at the first conjunction that cannot be sent; sendCnf
+  // tries every disjunction. False when any part (the count included) could
+  // not be written.
   bool sendDnf(void *manager, Dnf *dnf, Util *util, int sock);
   bool sendCnf(void *manager, Cnf *cnf, Util *util, int sock);
   // Receivers return a new heap formula in the BFormula release scheme: the

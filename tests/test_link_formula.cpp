@@ -263,6 +263,39 @@ TEST_P(LinkFormula, SendsToAClosedPeerReportFailure) {
   EXPECT_TRUE(dnfFailed);
 }
 
+// On a Unix socket every write to a closed peer fails at once: a lost count
+// makes the send fail, the Dnf still tries (and reports) its first
+// conjunction, and the Cnf tries every disjunction.
+TEST(LinkFormulaClosedPeer, ALostCountFailsTheSendAndTheMembersAreStillTried) {
+  signal(SIGPIPE, SIG_DFL);
+  link_test::LinkModel model;
+  Util util;
+  KelvaxComManager com;
+  SocketPair s(Transport::kSocketPair);
+  s.closePeer();
+  const std::string lostSize = "Unable to send the size value to a node!\n";
+  const std::string lostVector =
+      lostSize + "KelvaxComManager::sendMDDVector: Failed to send the size of the MDD vector!";
+
+  Intersect conjunction({model.one()}, model.manager());
+  Dnf dnf({&conjunction, &conjunction}, model.manager());
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(com.sendDnf(model.manager(), &dnf, &util, s.local()));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            lostSize + "KelvaxComManager::sendDnf: Size of DNF formula is 2\n" + lostVector +
+                "----------------------- Failed to sent the 0-th conjunction of this DNF "
+                "--------------------------\n");
+
+  Union disjunction({model.zero()}, model.manager());
+  Cnf cnf({&disjunction, &disjunction}, model.manager());
+  Cnf emptyCnf(model.manager());
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(com.sendCnf(model.manager(), &cnf, &util, s.local()));
+  EXPECT_FALSE(com.sendCnf(model.manager(), &emptyCnf, &util, s.local()));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            lostSize + lostVector + lostVector + lostSize);
+}
+
 // ---- Receives from a bad peer ------------------------------------------------------
 
 TEST_P(LinkFormula, DnfBrokenOffByThePeerKeepsTheWholeConjunctions) {
