@@ -100,11 +100,12 @@ int Util::parseNodeCmdLine(int argc, char **argv, char **serverAddress, int *ser
   return 0;
 }
 
+// A clock that cannot be read ends the process; the status says it failed.
 void Util::readClock() {
   if (clockSource(&timerNow) == -1) {
     std::cout << "The operating system does not support getting time zone information!"
               << std::endl;
-    exit(0);
+    exit(1);
   }
 }
 

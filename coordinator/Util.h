@@ -97,7 +97,8 @@ class Util {
 
   // Two accumulating wall-clock timers (synthesis and communication). A pause
   // adds the interval since the last startTimer; microseconds are never
-  // carried into seconds.
+  // carried into seconds. A clock read that fails prints one line and ends
+  // the process with exit status 1.
   void initTimer();
   void startTimer();
   void pauseSynTimer();

@@ -1,6 +1,7 @@
 // Command-line parsers, the coordinator's argument checks and the timers.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -157,10 +158,15 @@ TEST(Timers, BorrowsASecondAndNeverCarriesMicroseconds) {
   Util::clockSource = saved;
 }
 
-TEST(TimersDeathTest, ClockFailureExitsZero) {
+TEST(TimersDeathTest, ClockFailureExitsOneWithItsLine) {
   auto saved = Util::clockSource;
   Util::clockSource = failingClock;
   Util util;
-  EXPECT_EXIT(util.startTimer(), ::testing::ExitedWithCode(0), "");
+  // The line goes to standard output, which the death test sends to the
+  // captured standard error.
+  EXPECT_EXIT((dup2(2, 1), util.startTimer()), ::testing::ExitedWithCode(1),
+              "^The operating system does not support getting time zone information!\n$");
+  EXPECT_EXIT((dup2(2, 1), util.pauseComTimer()), ::testing::ExitedWithCode(1),
+              "time zone information");
   Util::clockSource = saved;
 }
