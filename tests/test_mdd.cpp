@@ -2,7 +2,6 @@
 // pairing rule for codes beyond a domain, comparisons, quantification, the
 // minterm generator, and the fatal paths.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <set>
@@ -10,19 +9,18 @@
 #include <vector>
 
 #include "mdd/mdd.h"
+#include "support/output.h"
+#include "support/program_model.h"
 
 namespace {
 
-array_t *ints(std::initializer_list<int> values) {
-  array_t *a = array_alloc(int, (int)values.size());
-  for (int v : values) array_insert_last(int, a, v);
-  return a;
-}
+using model_test::intArray;
+using model_test::minterms;
 
 // A manager over the given domains; quits at the end of the scope.
 struct Mdd {
   explicit Mdd(std::initializer_list<int> domains, array_t *names = nullptr, array_t *strides = nullptr) {
-    array_t *values = ints(domains);
+    array_t *values = intArray(domains);
     mgr = mdd_init(values, names, strides);
     array_free(values);
   }
@@ -38,20 +36,6 @@ struct Mdd {
   mdd_manager *mgr;
 };
 
-// Every minterm of f over `vars`, in the generator's order.
-std::vector<std::vector<int>> minterms(mdd_t *f, array_t *vars) {
-  std::vector<std::vector<int>> out;
-  array_t *m = nullptr;
-  mdd_gen *gen;
-  foreach_mdd_minterm(f, gen, m, vars) {
-    std::vector<int> row;
-    for (int i = 0; i < array_n(m); i++) row.push_back(array_fetch(int, m, i));
-    out.push_back(row);
-    array_free(m);
-  }
-  return out;
-}
-
 // Consumes g, returns whether f and g are the same function.
 bool sameAndFree(mdd_t *f, mdd_t *g) {
   bool same = bdd_equal(f, g);
@@ -65,7 +49,7 @@ using Rows = std::vector<std::vector<int>>;
 
 TEST(MddLayout, SixFourValueVariablesTakeTwoBitsEach) {
   for (bool with_strides : {false, true}) {
-    array_t *strides = with_strides ? ints({1, 1, 1, 1, 1, 1}) : nullptr;
+    array_t *strides = with_strides ? intArray({1, 1, 1, 1, 1, 1}) : nullptr;
     Mdd m({4, 4, 4, 4, 4, 4}, nullptr, strides);
     array_free(strides);
     array_t *bvars = mdd_ret_bvar_list(m.mgr);
@@ -105,14 +89,14 @@ TEST(MddLayout, BitCountsFollowTheDomainSizes) {
 }
 
 TEST(MddLayout, StridesInterleaveGroups) {
-  array_t *strides = ints({2, 2});
+  array_t *strides = intArray({2, 2});
   Mdd two({4, 4}, nullptr, strides);
   array_free(strides);
   EXPECT_EQ(two.bits(0), (std::vector<int>{0, 2}));
   EXPECT_EQ(two.bits(1), (std::vector<int>{1, 3}));
   EXPECT_EQ(array_fetch(bvar_type, mdd_ret_bvar_list(two.mgr), 2).mvar_id, 0);
 
-  strides = ints({1, 3, 3, 3, 1});
+  strides = intArray({1, 3, 3, 3, 1});
   Mdd mixed({2, 8, 8, 8, 4}, nullptr, strides);
   array_free(strides);
   EXPECT_EQ(mixed.bits(0), (std::vector<int>{0}));
@@ -207,7 +191,7 @@ TEST(MddCase, ConstantChildrenStayTheCallersAndRepeatsAreFreedOnce) {
   mdd_t *f = mdd_case(m.mgr, 0, children);
   array_free(children);
   // x=0: false, x=1: y=1, x=2: true, x=3: y=1.
-  array_t *vars = ints({0, 1});
+  array_t *vars = intArray({0, 1});
   Rows expected = {{1, 1}, {3, 1}};
   for (int y = 0; y < 4; y++) expected.push_back({2, y});
   Rows got = minterms(f, vars);
@@ -239,7 +223,7 @@ TEST(MddCase, ChildrenOverTheCasedVariableItself) {
 
 TEST(MddCase, Literal) {
   Mdd m({5});
-  array_t *vals = ints({3, 1, 9, -2});
+  array_t *vals = intArray({3, 1, 9, -2});
   mdd_t *f = mdd_literal(m.mgr, 0, vals);
   EXPECT_EQ(minterms(f, nullptr), (Rows{{1}, {3}}));
   array_free(vals);
@@ -260,7 +244,7 @@ TEST(MddFunc, ConstantComparisonIsACube) {
   mdd_t *hi = m.var(2);
   EXPECT_TRUE(bdd_equal(g, hi));
   EXPECT_EQ(minterms(g, nullptr), (Rows{{0, 2}, {2, 2}, {1, 2}, {3, 2}}));
-  array_t *only = ints({1});
+  array_t *only = intArray({1});
   EXPECT_EQ(minterms(g, only), (Rows{{2}}));
   array_free(only);
   for (mdd_t *h : {g, b0, b1, hi}) bdd_free(h);
@@ -268,7 +252,7 @@ TEST(MddFunc, ConstantComparisonIsACube) {
 
 TEST(MddFunc, EqualityAndInequalityCounts) {
   Mdd m({4, 4});
-  array_t *vars = ints({0, 1});
+  array_t *vars = intArray({0, 1});
   mdd_t *eq = mdd_func2(m.mgr, 0, 1, eq2);
   Rows got = minterms(eq, vars);
   EXPECT_EQ(std::set<std::vector<int>>(got.begin(), got.end()),
@@ -288,7 +272,7 @@ TEST(MddFunc, EveryCallbackOverUnevenDomains) {
     const char *name;
   };
   Mdd m({3, 5, 6});
-  array_t *vars = ints({1, 2});
+  array_t *vars = intArray({1, 2});
   for (Cb cb : {Cb{eq2, "eq2"}, Cb{neq2, "neq2"}, Cb{geq2, "geq2"}, Cb{gt2, "gt2"},
                 Cb{leq2, "leq2"}, Cb{lt2, "lt2"}, Cb{unary_minus2, "unary_minus2"}}) {
     mdd_t *f = mdd_func2(m.mgr, 1, 2, cb.fn);
@@ -304,7 +288,7 @@ TEST(MddFunc, EveryCallbackOverUnevenDomains) {
     std::vector<std::vector<int>> want;
     for (int v = 0; v < 3; v++)
       if (cb.fn(v, 1)) want.push_back({v});
-    array_t *first = ints({0});
+    array_t *first = intArray({0});
     Rows single = minterms(c, first);
     EXPECT_EQ(std::set<std::vector<int>>(single.begin(), single.end()),
               std::set<std::vector<int>>(want.begin(), want.end()))
@@ -323,9 +307,9 @@ TEST(MddSmooth, QuantifiesEveryBitOfTheListedVariables) {
   Mdd m({4, 4, 3});
   mdd_t *x1 = m.is(0, 1), *y2 = m.is(1, 2);
   mdd_t *f = bdd_and(x1, y2, 1, 1);
-  array_t *ys = ints({1});
+  array_t *ys = intArray({1});
   EXPECT_TRUE(sameAndFree(x1, mdd_smooth(m.mgr, f, ys)));
-  array_t *both = ints({1, 0, 1});
+  array_t *both = intArray({1, 0, 1});
   mdd_t *none = mdd_smooth(m.mgr, f, both);
   EXPECT_TRUE(bdd_is_tautology(none, 1));
   bdd_free(none);
@@ -354,10 +338,10 @@ TEST(MddSmooth, EmptyListWarnsAndDuplicates) {
 TEST(MddGen, FreeBitsCountFirstBitFastest) {
   Mdd m({4, 3});
   mdd_t *t = bdd_one(m.mgr);
-  array_t *x = ints({0}), *y = ints({1});
+  array_t *x = intArray({0}), *y = intArray({1});
   EXPECT_EQ(minterms(t, x), (Rows{{0}, {2}, {1}, {3}}));
   EXPECT_EQ(minterms(t, y), (Rows{{0}, {2}, {1}}));  // code 3 is skipped
-  array_t *yx = ints({1, 0});
+  array_t *yx = intArray({1, 0});
   Rows all = minterms(t, yx);
   EXPECT_EQ(all.size(), 12u);
   EXPECT_EQ(all[0], (std::vector<int>{0, 0}));
@@ -370,7 +354,7 @@ TEST(MddGen, FreeBitsCountFirstBitFastest) {
 TEST(MddGen, EmptyAndNullFunctions) {
   Mdd m({4});
   mdd_t *f = bdd_zero(m.mgr);
-  array_t *minterm = ints({42});
+  array_t *minterm = intArray({42});
   array_t *mine = minterm;
   mdd_gen *gen = mdd_first_minterm(f, &minterm, nullptr);
   EXPECT_EQ(minterm, nullptr);
@@ -389,7 +373,7 @@ TEST(MddGen, OmittedVariablesAreQuantifiedAway) {
   Mdd m({4, 4, 4});
   mdd_t *x1 = m.is(0, 1), *y2 = m.is(1, 2);
   mdd_t *f = bdd_and(x1, y2, 1, 1);
-  array_t *x = ints({0}), *zy = ints({2, 1});
+  array_t *x = intArray({0}), *zy = intArray({2, 1});
   EXPECT_EQ(minterms(f, x), (Rows{{1}}));
   Rows zs = minterms(f, zy);
   EXPECT_EQ(zs.size(), 4u);
@@ -418,7 +402,7 @@ TEST(MddGen, OmittedVariablesAreQuantifiedAway) {
 
 TEST(MddUtil, BitArraysCubesAndRanges) {
   Mdd m({3, 4, 5});
-  array_t *ids = ints({2, 0});
+  array_t *ids = intArray({2, 0});
   array_t *bit_ids = mdd_id_array_to_bdd_id_array(m.mgr, ids);
   EXPECT_EQ(array_n(bit_ids), 5);
   EXPECT_EQ(array_fetch(int, bit_ids, 0), 4);
@@ -455,7 +439,7 @@ TEST(MddUtil, BitArraysCubesAndRanges) {
 TEST(MddUtil, PickSubsetAndCareSets) {
   Mdd m({4, 4});
   mdd_t *lt = mdd_func2(m.mgr, 0, 1, lt2);
-  array_t *both = ints({0, 1}), *x = ints({0});
+  array_t *both = intArray({0, 1}), *x = intArray({0});
   array_t *picked = mdd_pick_arbitrary_minterms(m.mgr, lt, both, 4);
   ASSERT_EQ(array_n(picked), 4);
   for (int i = 0; i < 4; i++) {
@@ -502,14 +486,14 @@ TEST(MddUtil, FunctionArraysAsBitFunctions) {
   Mdd m({3, 4});
   array_t *fn = array_alloc(mdd_t *, 0);
   for (int v = 0; v < 3; v++) {
-    array_t *ys = ints({v, v + 3});
+    array_t *ys = intArray({v, v + 3});
     array_insert_last(mdd_t *, fn, mdd_literal(m.mgr, 1, ys));
     array_free(ys);
   }
   array_t *rel = mdd_fn_array_to_bdd_rel_array(m.mgr, 0, fn);
   ASSERT_EQ(array_n(rel), 2);
   mdd_t *r = bdd_and(array_fetch(mdd_t *, rel, 0), array_fetch(mdd_t *, rel, 1), 1, 1);
-  array_t *vars = ints({0, 1});
+  array_t *vars = intArray({0, 1});
   Rows got = minterms(r, vars);
   EXPECT_EQ(std::set<std::vector<int>>(got.begin(), got.end()),
             (std::set<std::vector<int>>{{0, 0}, {1, 1}, {2, 2}, {0, 3}}));
@@ -564,7 +548,7 @@ TEST(MddUtil, SupportCountingAndProjection) {
   EXPECT_EQ(array_n(bit_vars), array_n(bit_ids));
   EXPECT_EQ(bdd_top_var_id(array_fetch(mdd_t *, bit_vars, 0)), (bdd_variableId)array_fetch(int, bit_ids, 0));
   EXPECT_TRUE(mdd_check_support(m.mgr, f, support));
-  array_t *x_only = ints({0}), *y_only = ints({1}), *xy = ints({0, 1}), *none = array_alloc(int, 0);
+  array_t *x_only = intArray({0}), *y_only = intArray({1}), *xy = intArray({0, 1}), *none = array_alloc(int, 0);
   EXPECT_FALSE(mdd_check_support(m.mgr, f, x_only));
 
   EXPECT_EQ(mdd_count_onset(m.mgr, f, support), 4.0);  // x = 1, z in {0, 1, 3, 4}
@@ -620,9 +604,9 @@ TEST(MddUtil, Printing) {
 TEST(MddCreate, VariablesAddedLaterKeepTheEncoding) {
   mdd_manager *mgr = mdd_init_empty();
   EXPECT_EQ(array_n(mdd_ret_mvar_list(mgr)), 0);
-  array_t *first = ints({4, 3});
+  array_t *first = intArray({4, 3});
   EXPECT_EQ(mdd_create_variables(mgr, first, nullptr, nullptr), 0);
-  array_t *more = ints({5});
+  array_t *more = intArray({5});
   EXPECT_EQ(mdd_create_variables(mgr, more, nullptr, nullptr), 2);
   auto bits = [&](int id) {
     mvar_type &mv = array_fetch(mvar_type, mdd_ret_mvar_list(mgr), id);
@@ -642,7 +626,7 @@ TEST(MddCreate, VariablesAddedLaterKeepTheEncoding) {
   EXPECT_STREQ(array_fetch(mvar_type, mdd_ret_mvar_list(mgr), 2).name, "mv_2");
 
   // A copy of mvar 0 placed right below it.
-  array_t *after = ints({4});
+  array_t *after = intArray({4});
   EXPECT_EQ(mdd_create_variables_after(mgr, 0, after, nullptr, nullptr), 3);
   EXPECT_EQ(bits(3), (std::vector<int>{7, 8}));
   EXPECT_EQ(level(7), 2);
@@ -665,11 +649,11 @@ TEST(MddCreate, VariablesAddedLaterKeepTheEncoding) {
 
   // The new mvars work like the first ones.
   mdd_t *eq = mdd_func2(mgr, 1, 5, eq2);
-  array_t *pair = ints({1, 5});
+  array_t *pair = intArray({1, 5});
   EXPECT_EQ(minterms(eq, pair).size(), 3u);
   EXPECT_EQ(mdd_count_onset(mgr, eq, pair), 3.0);
   mdd_t *copy = mdd_func2(mgr, 0, 3, lt2);
-  array_t *xs = ints({0, 3});
+  array_t *xs = intArray({0, 3});
   EXPECT_EQ(minterms(copy, xs).size(), 6u);
   bdd_free(eq);
   bdd_free(copy);
@@ -683,20 +667,11 @@ std::string assertion(const std::string &file, const std::string &msg) {
   return "Fatal error: file .*" + file + "\\.cpp, line [0-9]+\n" + msg + "\n$";
 }
 
-// Runs `body` with standard output unbuffered on standard error, so that a
-// death test sees both streams in order.
-template <class F>
-void merged(F body) {
-  dup2(2, 1);
-  setvbuf(stdout, nullptr, _IONBF, 0);
-  body();
-}
-
 TEST(MddDeath, InconsistentSizes) {
-  array_t *values = ints({4, 4});
+  array_t *values = intArray({4, 4});
   array_t *one_name = array_alloc(char *, 0);
   array_insert_last(char *, one_name, (char *)"x");
-  array_t *three = ints({1, 1, 1});
+  array_t *three = intArray({1, 1, 1});
   EXPECT_DEATH(mdd_init(values, one_name, nullptr),
                assertion("mdd_init", "mdd_init: inconsistent size of mvar_names\n"));
   EXPECT_DEATH(mdd_init(values, nullptr, three),
@@ -717,14 +692,14 @@ TEST(MddDeath, StrideInconsistencies) {
   for (const Case &c : {Case{{4, 4, 4}, {2, 1, 1}, "mv_1"}, Case{{4, 2, 2}, {2, 2, 1}, "mv_2"},
                         Case{{2, 4}, {2, 2}, "mv_1"}, Case{{4, 4, 4}, {2, 2, 2}, "mv_2"},
                         Case{{4}, {0}, "mv_0"}}) {
-    array_t *values = ints(c.domains), *strides = ints(c.strides);
-    EXPECT_DEATH(merged([&] { mdd_init(values, nullptr, strides); }),
+    array_t *values = intArray(c.domains), *strides = intArray(c.strides);
+    EXPECT_DEATH(STDOUT_TO_STDERR(mdd_init(values, nullptr, strides)),
                  std::string("mdd_record_variables: processing ") + c.name + "\n" +
                      assertion("mdd_init", "mdd_record_variables: inconsistency found in mvar_stride\n"));
     array_free(values);
     array_free(strides);
   }
-  array_t *bad = ints({4, 0});
+  array_t *bad = intArray({4, 0});
   EXPECT_DEATH(mdd_init(bad, nullptr, nullptr), assertion("mdd_init", "mdd_init: domain size less than 1\n"));
   array_free(bad);
 }
@@ -745,11 +720,11 @@ TEST(MddDeath, MvarIdOutsideTheList) {
   Mdd m({4, 4});
   EXPECT_DEATH(mdd_func2(m.mgr, 0, 2, eq2), "^array: fetch index 2 not in \\[0,1\\]\n");
   EXPECT_DEATH(mdd_func1c(m.mgr, -1, 0, eq2), "^array: fetch index -1 not in \\[0,1\\]\n");
-  array_t *vars = ints({5});
+  array_t *vars = intArray({5});
   mdd_t *t = bdd_one(m.mgr);
   array_t *mt;
   EXPECT_DEATH(mdd_first_minterm(t, &mt, vars), "^array: fetch index 5 not in \\[0,1\\]\n");
-  array_t *twice = ints({1, 1});
+  array_t *twice = intArray({1, 1});
   EXPECT_DEATH(mdd_first_minterm(t, &mt, twice),
                assertion("mdd_iter", "mdd_first_minterm: mvar listed twice in var_list\n"));
   bdd_free(t);
@@ -763,7 +738,7 @@ TEST(MddDeath, BundledVariables) {
   mdd_t *t = bdd_one(m.mgr);
   array_t *children = array_alloc(mdd_t *, 0);
   for (int i = 0; i < 4; i++) array_insert_last(mdd_t *, children, t);
-  array_t *ids = ints({1});
+  array_t *ids = intArray({1});
   EXPECT_DEATH(mdd_case(m.mgr, 1, children),
                "^\nmdd_andsmooth: bundled variable mv_1 used\n" + assertion("mdd_case", ""));
   EXPECT_DEATH(mdd_func2(m.mgr, 0, 1, eq2),

@@ -2,7 +2,6 @@
 // variables, and the integer-array form (writer layout, round trips, the
 // primed reader, illegal ids, incomplete records and n = 0).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <map>
 #include <random>
@@ -12,76 +11,43 @@
 
 #include "ProgramStructure.h"
 #include "Util.h"
+#include "support/output.h"
+#include "support/program_model.h"
 
 namespace {
 
-// Matches exactly one output line (and nothing else) in a death test.
-std::string onlyLine(const std::string &line) {
-  std::string re = "^";
-  for (char c : line) {
-    if (std::string(".[]()*+?{}|^$\\").find(c) != std::string::npos) re += '\\';
-    re += c;
-  }
-  return re + "\n$";
-}
-
-// Death-test statement whose standard output is checked: it goes to the
-// captured standard error.
-#define STDOUT_TO_STDERR(stmt) \
-  {                            \
-    dup2(2, 1);                \
-    stmt;                      \
-  }
+using output_test::onlyLine;
 
 class MintermTest : public ::testing::Test {
  protected:
-  ProgramStructure ps;
-  mdd_manager *mgr = nullptr;
+  model_test::TestModel model;
+  ProgramStructure &ps = model.ps;
+  mdd_manager *mgr = model.mgr;
   Util util;
 
-  void SetUp() override {
-    ::testing::internal::CaptureStdout();
-    ps.Init();
-    ::testing::internal::GetCapturedStdout();
-    mgr = ps.getMDDManager();
-  }
-  void TearDown() override {
-    util.releaseMinterms();
-    ps.release();
-    mdd_quit(mgr);
-  }
+  void TearDown() override { util.releaseMinterms(); }
 
   // The cube of the given (mvar id, value) literals.
   bdd_t *cube(const std::vector<std::pair<int, int>> &values) {
-    bdd_t *c = bdd_one(mgr);
-    for (auto [id, v] : values) {
-      bdd_t *lit = mdd_func1c(mgr, id, v, eq2);
-      bdd_t *n = bdd_and(c, lit, 1, 1);
-      bdd_free(c);
-      bdd_free(lit);
-      c = n;
-    }
-    return c;
+    return model_test::cube(mgr, values);
   }
-  // A random set of full states over all six variables.
-  bdd_t *randomRelation(std::mt19937 &rng, int states) {
+  // A random set of states over the first n variables.
+  bdd_t *randomSet(std::mt19937 &rng, int n, int states) {
     bdd_t *r = bdd_zero(mgr);
     for (int s = 0; s < states; s++) {
       std::vector<std::pair<int, int>> vals;
-      for (int id = 0; id < 6; id++) vals.emplace_back(id, (int)(rng() % 4));
+      for (int id = 0; id < n; id++) vals.emplace_back(id, (int)(rng() % 4));
       bdd_t *c = cube(vals);
-      bdd_t *n = bdd_or(r, c, 1, 1);
+      bdd_t *u = bdd_or(r, c, 1, 1);
       bdd_free(r);
       bdd_free(c);
-      r = n;
+      r = u;
     }
     return r;
   }
-  array_t *ids(std::initializer_list<int> list) {
-    array_t *a = array_alloc(int, 0);
-    for (int i : list) array_insert_last(int, a, i);
-    return a;
-  }
+  // A random set of full states over all six variables.
+  bdd_t *randomRelation(std::mt19937 &rng, int states) { return randomSet(rng, 6, states); }
+  array_t *ids(std::initializer_list<int> list) { return model_test::intArray(list); }
 };
 
 TEST_F(MintermTest, IsSat) {
@@ -166,20 +132,6 @@ TEST_F(MintermTest, ExtractPrimedAndUnPrimedProjectOntoTheOtherCopy) {
 
 class IntArrayTest : public MintermTest {
  protected:
-  // A random set of states over the first n variables.
-  bdd_t *randomSet(std::mt19937 &rng, int n, int states) {
-    bdd_t *r = bdd_zero(mgr);
-    for (int s = 0; s < states; s++) {
-      std::vector<std::pair<int, int>> vals;
-      for (int id = 0; id < n; id++) vals.emplace_back(id, (int)(rng() % 4));
-      bdd_t *c = cube(vals);
-      bdd_t *u = bdd_or(r, c, 1, 1);
-      bdd_free(r);
-      bdd_free(c);
-      r = u;
-    }
-    return r;
-  }
   array_t *firstIds(int n) {
     array_t *a = array_alloc(int, 0);
     for (int i = 0; i < n; i++) array_insert_last(int, a, i);

@@ -9,6 +9,7 @@
 #include "ProgramStructure.h"
 #include "Union.h"
 #include "Util.h"
+#include "support/program_model.h"
 
 namespace {
 
@@ -30,39 +31,19 @@ const char kInitTable[] =
     " unprimed bvar 9 primed bvar 11\n"
     "Primed <--> Unprimed table filled!\n";
 
-std::vector<int> ints(array_t *a) {
-  std::vector<int> v;
-  for (int i = 0; i < array_n(a); i++) v.push_back(array_fetch(int, a, i));
-  return v;
-}
+using model_test::intsOf;
 
 class ModelTest : public ::testing::Test {
  protected:
-  ProgramStructure ps;
-  mdd_manager *mgr = nullptr;
-  std::string initOutput;
+  model_test::TestModel model;
+  ProgramStructure &ps = model.ps;
+  mdd_manager *mgr = model.mgr;
 
-  void SetUp() override {
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(1, ps.Init());
-    initOutput = ::testing::internal::GetCapturedStdout();
-    mgr = ps.getMDDManager();
-  }
-  void TearDown() override {
-    ps.release();
-    mdd_quit(mgr);
-  }
+  void SetUp() override { EXPECT_EQ(1, model.initResult); }
 
   // Whether the state with the given mvar values lies in f.
   bool holds(bdd_t *f, const std::vector<std::pair<int, int>> &values) {
-    bdd_t *cube = bdd_one(mgr);
-    for (auto [id, v] : values) {
-      bdd_t *lit = mdd_func1c(mgr, id, v, eq2);
-      bdd_t *c = bdd_and(cube, lit, 1, 1);
-      bdd_free(cube);
-      bdd_free(lit);
-      cube = c;
-    }
+    bdd_t *cube = model_test::cube(mgr, values);
     bdd_t *meet = bdd_and(f, cube, 1, 1);
     bool in = !bdd_is_tautology(meet, 0);
     bdd_free(meet);
@@ -70,29 +51,18 @@ class ModelTest : public ::testing::Test {
     return in;
   }
 
-  int countMinterms(bdd_t *f, array_t *vars) {
-    int n = 0;
-    array_t *minterm = nullptr;
-    mdd_gen *gen = mdd_first_minterm(f, &minterm, vars);
-    while (gen->status != bdd_EMPTY) {
-      n++;
-      array_free(minterm);
-      mdd_next_minterm(gen, &minterm);
-    }
-    mdd_gen_free(gen);
-    return n;
-  }
+  int countMinterms(bdd_t *f, array_t *vars) { return (int)model_test::minterms(f, vars).size(); }
 };
 
-TEST_F(ModelTest, InitPrintsTheVariableTable) { EXPECT_EQ(kInitTable, initOutput); }
+TEST_F(ModelTest, InitPrintsTheVariableTable) { EXPECT_EQ(kInitTable, model.initOutput); }
 
 TEST_F(ModelTest, IndexTablesAndCreationArrays) {
   EXPECT_EQ((std::vector<int>{0, 0, 2, 4}), std::vector<int>(ps.unPrimedIndex, ps.unPrimedIndex + 4));
   EXPECT_EQ((std::vector<int>{0, 1, 3, 5}), std::vector<int>(ps.primedIndex, ps.primedIndex + 4));
-  EXPECT_EQ((std::vector<int>{0, 2, 4}), ints(ps.getUnPrimedmVars()));
-  EXPECT_EQ((std::vector<int>{1, 3, 5}), ints(ps.getPrimedmVars()));
-  EXPECT_EQ((std::vector<int>(6, 4)), ints(ps.getmVarValues()));
-  EXPECT_EQ((std::vector<int>(6, 1)), ints(ps.getmVarStrides()));
+  EXPECT_EQ((std::vector<int>{0, 2, 4}), intsOf(ps.getUnPrimedmVars()));
+  EXPECT_EQ((std::vector<int>{1, 3, 5}), intsOf(ps.getPrimedmVars()));
+  EXPECT_EQ((std::vector<int>(6, 4)), intsOf(ps.getmVarValues()));
+  EXPECT_EQ((std::vector<int>(6, 1)), intsOf(ps.getmVarStrides()));
   std::vector<std::string> names;
   for (int i = 0; i < array_n(ps.getmVarNames()); i++) {
     names.emplace_back(array_fetch(char *, ps.getmVarNames(), i));

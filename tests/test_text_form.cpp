@@ -3,7 +3,6 @@
 // renaming between current-state and next-state variables built on it,
 // checked against functions built directly over the swapped variables.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -16,6 +15,8 @@
 
 #include "ProgramStructure.h"
 #include "Util.h"
+#include "support/output.h"
+#include "support/program_model.h"
 
 namespace {
 
@@ -33,23 +34,7 @@ std::vector<std::string> splitLines(const std::string &text) {
   return lines;
 }
 
-// Matches exactly one output line (and nothing else) in a death test.
-std::string onlyLine(const std::string &line) {
-  std::string re = "^";
-  for (char c : line) {
-    if (std::string(".[]()*+?{}|^$\\").find(c) != std::string::npos) re += '\\';
-    re += c;
-  }
-  return re + "\n$";
-}
-
-// Death-test statement whose standard output is checked: it goes to the
-// captured standard error.
-#define STDOUT_TO_STDERR(stmt) \
-  {                            \
-    dup2(2, 1);                \
-    stmt;                      \
-  }
+using output_test::onlyLine;
 
 // A seeded random function of the bvars 0..nvars-1 made of AND, OR, XOR and
 // negation; leaf variable i is built as mapVar(i).
@@ -136,19 +121,9 @@ bdd_t *sweepingReader(mdd_manager *mgr, const std::string &text) {
 
 class TextFormTest : public ::testing::Test {
  protected:
-  ProgramStructure ps;
-  mdd_manager *mgr = nullptr;
-
-  void SetUp() override {
-    ::testing::internal::CaptureStdout();
-    ps.Init();
-    ::testing::internal::GetCapturedStdout();
-    mgr = ps.getMDDManager();
-  }
-  void TearDown() override {
-    ps.release();
-    mdd_quit(mgr);
-  }
+  model_test::TestModel model;
+  ProgramStructure &ps = model.ps;
+  mdd_manager *mgr = model.mgr;
 
   std::string write(bdd_t *f) {
     std::string s;
