@@ -2,7 +2,6 @@
 // loopback that check the conversation byte by byte, its failure paths, and
 // the AddCoor steps driven in-process over socket pairs.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
@@ -13,10 +12,13 @@
 #include "Util.h"
 #include "support/fake_node.h"
 #include "support/link_sockets.h"
+#include "support/program_model.h"
 
 using run_test::Child;
 using run_test::countLinesStartingWith;
 using run_test::findLine;
+using run_test::kFalseMessage;
+using run_test::kTrueMessage;
 using run_test::lastLine;
 using run_test::mddMessage;
 using run_test::mddVectorMessage;
@@ -26,48 +28,12 @@ using run_test::sizeBytes;
 namespace {
 
 const int kRunTimeoutMs = 60000;
-const std::string kTrueMessage("\x04\x00\x00\x00\x20\x54\x20\x00", 8);
-const std::string kFalseMessage("\x04\x00\x00\x00\x20\x46\x20\x00", 8);
 const std::string kTwoEmptyVectors(8, '\0');
 
-// A model in the test process for building the nodes' diagrams and reading
-// the coordinator's.
-class TestModel {
- public:
-  TestModel() {
-    model.Init();
-    mgr = model.getMDDManager();
-    inv = keep(model.buildSynthesisInvariant(false));
-  }
-  ~TestModel() {
-    for (bdd_t *h : owned) bdd_free(h);
-    model.release();
-    mdd_quit(mgr);
-  }
-  bdd_t *keep(bdd_t *h) {
-    owned.push_back(h);
-    return h;
-  }
-  bdd_t *is(int process, int value) {
-    return keep(mdd_func1c(mgr, model.unPrimedIndex[process], value, eq2));
-  }
-  bdd_t *equal(int a, int b) {
-    return keep(mdd_func2(mgr, model.unPrimedIndex[a], model.unPrimedIndex[b], eq2));
-  }
-  bdd_t *primed(bdd_t *f) { return keep(Util::genPrimed(f, mgr, &model)); }
-  bdd_t *read(const std::string &text) { return keep(Util::String2MDD(mgr, text)); }
-  std::string text(bdd_t *f) {
-    std::string s;
-    Util::MDD2String(mgr, f, &s);
-    return s;
-  }
-  // The text names the same function as f.
-  bool same(const std::string &text, bdd_t *f) { return bdd_equal(read(text), f); }
-
-  ProgramStructure model;
-  mdd_manager *mgr;
-  bdd_t *inv;
-  std::vector<bdd_t *> owned;
+// The model in the test process, for building the nodes' diagrams and
+// reading the coordinator's, with the synthesis invariant.
+struct NodesModel : model_test::TestModel {
+  bdd_t *inv = keep(ps.buildSynthesisInvariant(false));
 };
 
 std::vector<std::string> kelvaxArgs(int port, int nodes) {
@@ -94,7 +60,7 @@ std::vector<Peer> connectNodes(int port, int n, const std::string &greeting) {
 }
 
 TEST_F(KelvaxProcessTest, ConversationWithFakeNodesByteByByte) {
-  TestModel m;
+  NodesModel m;
   int port = run_test::freePort();
   Child kelvax(kelvaxArgs(port, 3), dir + "/kelvax.log");
   ASSERT_TRUE(kelvax.started());
@@ -213,7 +179,7 @@ TEST_F(KelvaxProcessTest, APortHeldByAnotherListenerStopsWithStatusOne) {
 }
 
 TEST_F(KelvaxProcessTest, NodesDyingMidRunNeitherCrashNorHangTheCoordinator) {
-  TestModel m;
+  NodesModel m;
   int port = run_test::freePort();
   Child kelvax(kelvaxArgs(port, 3), dir + "/kelvax.log");
   std::vector<Peer> nodes = connectNodes(port, 3, " T ");
@@ -255,10 +221,11 @@ class AddCoorTest : public ::testing::Test {
     ASSERT_TRUE(c.parseCommandLine((int)args.size(), argv.data()));
     c.buildInvariants();
     for (int i = 0; i < nodes; i++) {
-      int fds[2];
-      ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fds));
-      c.addAddress(fds[0]);
-      peers.emplace_back(fds[1]);
+      int coordinatorEnd = -1, nodeEnd = -1;
+      link_test::boundedSocketPair(&coordinatorEnd, &nodeEnd);
+      ASSERT_GE(coordinatorEnd, 0);
+      c.addAddress(coordinatorEnd);
+      peers.emplace_back(nodeEnd);
     }
   }
   std::string finish() {

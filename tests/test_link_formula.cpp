@@ -17,27 +17,18 @@
 #include "Union.h"
 #include "Util.h"
 #include "support/link_model.h"
+#include "support/fake_node.h"
 #include "support/link_sockets.h"
 
 namespace {
 
-using link_test::bytes;
 using link_test::hex;
+using link_test::kSentConstantLines;
 using link_test::SocketPair;
 using link_test::Transport;
-
-const std::string kTrue = bytes({0x04, 0, 0, 0, 0x20, 0x54, 0x20, 0x00});
-const std::string kFalse = bytes({0x04, 0, 0, 0, 0x20, 0x46, 0x20, 0x00});
-
-std::string sizeBytes(int value) {
-  unsigned u = (unsigned)value;
-  return bytes({(int)(u & 0xff), (int)(u >> 8 & 0xff), (int)(u >> 16 & 0xff), (int)(u >> 24)});
-}
-
-const char kSentLines[] =
-    "Starting to send the MDD to a synthesis node ...\n"
-    "Number of written chars 4\n"
-    "MDD sent to a synthesis node!\n";
+using run_test::kFalseMessage;
+using run_test::kTrueMessage;
+using run_test::sizeBytes;
 
 // What recvIntersect prints for a conjunction of the given constants.
 std::string receivedConjunctionLines(int count) {
@@ -67,11 +58,8 @@ class LinkFormula : public ::testing::TestWithParam<Transport> {
   KelvaxComManager com;
 };
 
-INSTANTIATE_TEST_SUITE_P(Transports, LinkFormula,
-                         ::testing::Values(Transport::kSocketPair, Transport::kLoopbackTcp),
-                         [](const ::testing::TestParamInfo<Transport> &info) {
-                           return std::string(link_test::transportName(info.param));
-                         });
+INSTANTIATE_TEST_SUITE_P(Transports, LinkFormula, link_test::allTransports(),
+                         link_test::transportTestName);
 
 // ---- Layouts -------------------------------------------------------------------------
 
@@ -83,9 +71,9 @@ TEST_P(LinkFormula, DnfOfOneAndTwoPredicatesIsCountThenTwoVectors) {
   testing::internal::CaptureStdout();
   EXPECT_TRUE(com.sendDnf(model.manager(), &dnf, &util, s.local()));
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "KelvaxComManager::sendDnf: Size of DNF formula is 2\n" + std::string(kSentLines) +
-                kSentLines + kSentLines);
-  const std::string wire = sizeBytes(2) + sizeBytes(1) + kTrue + sizeBytes(2) + kTrue + kFalse;
+            "KelvaxComManager::sendDnf: Size of DNF formula is 2\n" + std::string(kSentConstantLines) +
+                kSentConstantLines + kSentConstantLines);
+  const std::string wire = sizeBytes(2) + sizeBytes(1) + kTrueMessage + sizeBytes(2) + kTrueMessage + kFalseMessage;
   EXPECT_EQ(hex(link_test::readUpTo(s.peer(), wire.size())), hex(wire));
   EXPECT_TRUE(link_test::nothingPending(s.peer(), 50));
   // The sender's formula is left as it was.
@@ -156,10 +144,10 @@ TEST_P(LinkFormula, IntersectUnionAndCnfMessagesShareTheDnfBytes) {
   EXPECT_TRUE(com.sendUnion(model.manager(), &u, &util, s.local()));
   EXPECT_TRUE(com.sendCnf(model.manager(), &cnf, &util, s.local()));
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            std::string(kSentLines) + kSentLines + kSentLines + kSentLines + kSentLines +
-                kSentLines + kSentLines);
-  const std::string vector = sizeBytes(2) + kTrue + kFalse;
-  const std::string cnfWire = sizeBytes(2) + sizeBytes(1) + kTrue + vector;
+            std::string(kSentConstantLines) + kSentConstantLines + kSentConstantLines + kSentConstantLines + kSentConstantLines +
+                kSentConstantLines + kSentConstantLines);
+  const std::string vector = sizeBytes(2) + kTrueMessage + kFalseMessage;
+  const std::string cnfWire = sizeBytes(2) + sizeBytes(1) + kTrueMessage + vector;
   const std::string wire = vector + vector + cnfWire;
   EXPECT_EQ(hex(link_test::readUpTo(s.peer(), wire.size())), hex(wire));
 
@@ -232,8 +220,8 @@ TEST_P(LinkFormula, SecondOfThreeConjunctionsFailingStopsTheDnf) {
   peer.join();
 
   EXPECT_FALSE(sent);
-  EXPECT_EQ(hex(head), hex(sizeBytes(3) + sizeBytes(1) + kTrue));
-  EXPECT_EQ(hex(part), hex(sizeBytes(large) + kTrue + kTrue + kTrue));
+  EXPECT_EQ(hex(head), hex(sizeBytes(3) + sizeBytes(1) + kTrueMessage));
+  EXPECT_EQ(hex(part), hex(sizeBytes(large) + kTrueMessage + kTrueMessage + kTrueMessage));
   const std::string failure =
       "----------------------- Failed to sent the 1-th conjunction of this DNF "
       "--------------------------\n";
@@ -300,7 +288,7 @@ TEST(LinkFormulaClosedPeer, ALostCountFailsTheSendAndTheMembersAreStillTried) {
 
 TEST_P(LinkFormula, DnfBrokenOffByThePeerKeepsTheWholeConjunctions) {
   SocketPair s(GetParam());
-  link_test::writeAll(s.peer(), sizeBytes(3) + sizeBytes(1) + kFalse + sizeBytes(2) + kTrue +
+  link_test::writeAll(s.peer(), sizeBytes(3) + sizeBytes(1) + kFalseMessage + sizeBytes(2) + kTrueMessage +
                                     sizeBytes(4));
   s.closePeer();
   testing::internal::CaptureStdout();
@@ -316,7 +304,7 @@ TEST_P(LinkFormula, DnfBrokenOffByThePeerKeepsTheWholeConjunctions) {
 
 TEST_P(LinkFormula, CnfBrokenOffByThePeerKeepsTheWholeDisjunctions) {
   SocketPair s(GetParam());
-  link_test::writeAll(s.peer(), sizeBytes(2) + sizeBytes(1) + kFalse + sizeBytes(2));
+  link_test::writeAll(s.peer(), sizeBytes(2) + sizeBytes(1) + kFalseMessage + sizeBytes(2));
   s.closePeer();
   testing::internal::CaptureStdout();
   Cnf *got = com.recvCnf(model.manager(), &util, s.local());

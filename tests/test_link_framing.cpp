@@ -31,11 +31,8 @@ class LinkFraming : public ::testing::TestWithParam<Transport> {
   KelvaxComManager com;
 };
 
-INSTANTIATE_TEST_SUITE_P(Transports, LinkFraming,
-                         ::testing::Values(Transport::kSocketPair, Transport::kLoopbackTcp),
-                         [](const ::testing::TestParamInfo<Transport> &info) {
-                           return std::string(link_test::transportName(info.param));
-                         });
+INSTANTIATE_TEST_SUITE_P(Transports, LinkFraming, link_test::allTransports(),
+                         link_test::transportTestName);
 
 // ---- Size values ---------------------------------------------------------------
 

@@ -13,31 +13,24 @@
 #include "KelvaxComManager.h"
 #include "Util.h"
 #include "support/link_model.h"
+#include "support/fake_node.h"
 #include "support/link_sockets.h"
 
 namespace {
 
 using link_test::bytes;
 using link_test::hex;
+using link_test::kSentConstantLines;
 using link_test::SocketPair;
 using link_test::Transport;
+using run_test::kFalseMessage;
+using run_test::kTrueMessage;
+using run_test::sizeBytes;
 
-const std::string kTrueMessage = bytes({0x04, 0, 0, 0, 0x20, 0x54, 0x20, 0x00});
-const std::string kFalseMessage = bytes({0x04, 0, 0, 0, 0x20, 0x46, 0x20, 0x00});
-
-const char kSentLines[] =
-    "Starting to send the MDD to a synthesis node ...\n"
-    "Number of written chars 4\n"
-    "MDD sent to a synthesis node!\n";
 const char kReceivedConstantLines[] =
     "Received the size value! 4 \n"
     "Number of received chars 4\n"
     "Successfully received from a node!\n";
-
-std::string sizeBytes(int value) {
-  unsigned u = (unsigned)value;
-  return bytes({(int)(u & 0xff), (int)(u >> 8 & 0xff), (int)(u >> 16 & 0xff), (int)(u >> 24)});
-}
 
 class LinkMdd : public ::testing::TestWithParam<Transport> {
  protected:
@@ -57,11 +50,8 @@ class LinkMdd : public ::testing::TestWithParam<Transport> {
   KelvaxComManager com;
 };
 
-INSTANTIATE_TEST_SUITE_P(Transports, LinkMdd,
-                         ::testing::Values(Transport::kSocketPair, Transport::kLoopbackTcp),
-                         [](const ::testing::TestParamInfo<Transport> &info) {
-                           return std::string(link_test::transportName(info.param));
-                         });
+INSTANTIATE_TEST_SUITE_P(Transports, LinkMdd, link_test::allTransports(),
+                         link_test::transportTestName);
 
 // ---- Single decision diagrams ----------------------------------------------------
 
@@ -70,7 +60,7 @@ TEST_P(LinkMdd, ConstantsAreEightByteMessagesBothWays) {
   testing::internal::CaptureStdout();
   EXPECT_TRUE(com.sendMDD(model.manager(), model.one(), &util, s.local()));
   EXPECT_TRUE(com.sendMDD(model.manager(), model.zero(), &util, s.local()));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(kSentLines) + kSentLines);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(kSentConstantLines) + kSentConstantLines);
   EXPECT_EQ(hex(link_test::readUpTo(s.peer(), 16)), hex(kTrueMessage + kFalseMessage));
 
   link_test::writeAll(s.peer(), kTrueMessage + kFalseMessage);
@@ -189,7 +179,7 @@ TEST_P(LinkMdd, VectorOfTrueAndFalseIsTheTwentyBytesOfTheExample) {
   SocketPair s(GetParam());
   testing::internal::CaptureStdout();
   EXPECT_TRUE(com.sendMDDVector(model.manager(), {model.one(), model.zero()}, &util, s.local()));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(kSentLines) + kSentLines);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(kSentConstantLines) + kSentConstantLines);
   std::string wire = link_test::readUpTo(s.peer(), 20);
   EXPECT_EQ(hex(wire),
             "02 00 00 00 04 00 00 00 20 54 20 00 04 00 00 00 20 46 20 00");

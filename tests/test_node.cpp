@@ -8,7 +8,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <array>
 #include <chrono>
 #include <set>
 #include <string>
@@ -22,6 +21,7 @@
 #include "Util.h"
 #include "support/fake_node.h"
 #include "support/link_sockets.h"
+#include "support/program_model.h"
 
 using run_test::Child;
 using run_test::findLine;
@@ -32,20 +32,12 @@ using run_test::sizeBytes;
 
 namespace {
 
-typedef std::array<int, 3> State;  // x1, x2, x3
-typedef std::set<int> StateSet;   // encoded 16 x1 + 4 x2 + x3
-
-State decode(int s) { return State{s / 16, (s / 4) % 4, s % 4}; }
-int encode(const State &s) { return 16 * s[0] + 4 * s[1] + s[2]; }
-bool inInvariant(int s) {
-  State v = decode(s);
-  return v[0] == v[1] || v[1] == v[2];
-}
-StateSet allStates() {
-  StateSet all;
-  for (int s = 0; s < 64; s++) all.insert(s);
-  return all;
-}
+using model_test::allStates;
+using model_test::decode;
+using model_test::encode;
+using model_test::inInvariant;
+using model_test::State;
+using model_test::StateSet;
 
 // The node's guard and program computed state by state from the same rule.
 struct Oracle {
@@ -93,78 +85,33 @@ struct Oracle {
   }
 };
 
-class NodeTest : public ::testing::Test {
+class NodeTest : public ::testing::Test, protected model_test::TestModel {
  protected:
   void SetUp() override {
-    model.Init();
-    model.makeInvariant();
-    mgr = model.getMDDManager();
+    ::testing::internal::CaptureStdout();
+    ps.makeInvariant();
+    ::testing::internal::GetCapturedStdout();
   }
   void TearDown() override {
     nodes.clear();
-    for (bdd_t *h : owned) bdd_free(h);
     util.releaseMinterms();
-    model.release();
-    mdd_quit(mgr);
-  }
-  bdd_t *keep(bdd_t *h) {
-    owned.push_back(h);
-    return h;
   }
   SynthesisNode *node(int process, int action) {
-    nodes.emplace_back(new SynthesisNode(&model, process, action));
+    nodes.emplace_back(new SynthesisNode(&ps, process, action));
     return nodes.back().get();
-  }
-  bdd_t *stateSet(const StateSet &states) {
-    bdd_t *f = bdd_zero(mgr);
-    for (int s : states) {
-      State v = decode(s);
-      bdd_t *cube = bdd_one(mgr);
-      for (int i = 0; i < 3; i++) {
-        bdd_t *lit = mdd_func1c(mgr, model.unPrimedIndex[i + 1], v[i], eq2);
-        bdd_t *c = bdd_and(cube, lit, 1, 1);
-        bdd_free(lit);
-        bdd_free(cube);
-        cube = c;
-      }
-      bdd_t *u = bdd_or(f, cube, 1, 1);
-      bdd_free(cube);
-      bdd_free(f);
-      f = u;
-    }
-    return keep(f);
-  }
-  StateSet statesOf(bdd_t *f) {
-    StateSet out;
-    for (int s = 0; s < 64; s++) {
-      bdd_t *single = stateSet({s});
-      bdd_t *both = bdd_and(f, single, 1, 1);
-      if (!bdd_is_tautology(both, 0)) out.insert(s);
-      bdd_free(both);
-    }
-    return out;
-  }
-  bdd_t *primed(bdd_t *f) { return keep(Util::genPrimed(f, mgr, &model)); }
-  std::string text(bdd_t *f) {
-    std::string s;
-    Util::MDD2String(mgr, f, &s);
-    return s;
   }
   // Runs a ranking on n with the given ranks 1.. (rank 0 is implied).
   void rankWith(SynthesisNode *n, const StateSet &current, const std::vector<StateSet> &ranks) {
-    bdd_t *c = stateSet(current);
+    bdd_t *c = states(current);
     n->startRanking(c, primed(c));
     for (const StateSet &r : ranks) {
-      bdd_t *f = stateSet(r);
+      bdd_t *f = states(r);
       ASSERT_TRUE(n->addRank({f}, {primed(f)}));
     }
     EXPECT_FALSE(n->addRank({}, {}));
   }
 
-  ProgramStructure model;
-  mdd_manager *mgr = nullptr;
   Util util;
-  std::vector<bdd_t *> owned;
   std::vector<std::unique_ptr<SynthesisNode>> nodes;
 };
 
@@ -190,7 +137,7 @@ TEST_F(NodeTest, BReachLeavesOutRankedAndNonCurrentStates) {
   StateSet current;
   for (int s = 0; s < 64; s++)
     if (decode(s)[2] != 3) current.insert(s);  // x3 = 3 is gone
-  bdd_t *c = stateSet(current);
+  bdd_t *c = states(current);
   n->startRanking(c, primed(c));
   StateSet reach = statesOf(keep(n->nextBReach()));
   Oracle o{2, 1};
@@ -290,10 +237,10 @@ class SessionTest : public NodeTest {
  protected:
   void SetUp() override {
     NodeTest::SetUp();
-    int fds[2];
-    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fds));
-    nodeEnd = fds[0];
-    coordinator.reset(new Peer(fds[1]));
+    int coordinatorEnd = -1;
+    link_test::boundedSocketPair(&nodeEnd, &coordinatorEnd);
+    ASSERT_GE(nodeEnd, 0);
+    coordinator.reset(new Peer(coordinatorEnd));
     for (int s = 0; s < 64; s++)
       if (!inInvariant(s)) outside.insert(s);
   }
@@ -313,7 +260,7 @@ class SessionTest : public NodeTest {
     return status;
   }
   std::string rankVectors(const StateSet &rank) {
-    bdd_t *f = stateSet(rank);
+    bdd_t *f = states(rank);
     return mddVectorMessage({text(f)}) + mddVectorMessage({text(primed(f))});
   }
   bool receivedIs(const std::string &text, const StateSet &expected) {
@@ -374,13 +321,13 @@ TEST_F(SessionTest, ACloseDuringTheRankingIsReportedAsBrokenOff) {
 }
 
 TEST_F(SessionTest, ACloseAfterTheGuardWhileStuckStatesWereLeftIsNotTheEnd) {
-  bdd_t *inv = stateSet([] {
+  bdd_t *inv = states([] {
     StateSet s;
     for (int i = 0; i < 64; i++)
       if (inInvariant(i)) s.insert(i);
     return s;
   }());
-  bdd_t *out_ = stateSet(outside);
+  bdd_t *out_ = states(outside);
   coordinator->sendMDD(" T ");
   coordinator->send(rankVectors(outside) + sizeBytes(0) + sizeBytes(0));
   coordinator->send(mddMessage(text(inv)) + mddMessage(text(primed(inv))) +

@@ -4,7 +4,6 @@
 // buffers), and what the coordinator sent is read back byte by byte after
 // it, so the test needs no second thread.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
@@ -20,6 +19,7 @@
 #include "Util.h"
 #include "support/fake_node.h"
 #include "support/link_sockets.h"
+#include "support/program_model.h"
 
 using run_test::countLinesStartingWith;
 using run_test::dnfMessage;
@@ -31,14 +31,12 @@ using run_test::sizeBytes;
 
 namespace {
 
-class RankingTest : public ::testing::Test {
+class RankingTest : public ::testing::Test, protected model_test::TestModel {
  protected:
   void SetUp() override {
-    model.Init();
-    mgr = model.getMDDManager();
-    inv = keep(model.buildSynthesisInvariant(false));
-    invPrimed = keep(model.buildSynthesisInvariant(true));
-    ranking.reset(new KelvaxBRanking(mgr, 5000, &link, &model, &util));
+    inv = keep(ps.buildSynthesisInvariant(false));
+    invPrimed = keep(ps.buildSynthesisInvariant(true));
+    ranking.reset(new KelvaxBRanking(mgr, 5000, &link, &ps, &util));
   }
   void TearDown() override {
     for (int fd : coordinatorEnds) close(fd);
@@ -46,42 +44,24 @@ class RankingTest : public ::testing::Test {
     ranking->release();
     ranking.reset();
     BFormula::releaseAll();
-    for (bdd_t *h : owned) bdd_free(h);
     util.releaseMinterms();
-    model.release();
-    mdd_quit(mgr);
   }
 
-  bdd_t *keep(bdd_t *h) {
-    owned.push_back(h);
-    return h;
-  }
-  bdd_t *one() { return keep(bdd_one(mgr)); }
-  bdd_t *zero() { return keep(bdd_zero(mgr)); }
-  // x<process> = value
-  bdd_t *is(int process, int value) {
-    return keep(mdd_func1c(mgr, model.unPrimedIndex[process], value, eq2));
-  }
   bdd_t *andNot(bdd_t *f, bdd_t *g) { return keep(bdd_and(f, g, 1, 0)); }
-  bdd_t *primed(bdd_t *f) { return keep(Util::genPrimed(f, mgr, &model)); }
-  std::string text(bdd_t *f) {
-    std::string s;
-    Util::MDD2String(mgr, f, &s);
-    return s;
-  }
   // Adds a node: the coordinator's end goes to `addresses`.
   void addNodes(int n) {
     for (int i = 0; i < n; i++) {
-      int fds[2];
-      ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fds));
-      coordinatorEnds.push_back(fds[0]);
-      peers.emplace_back(fds[1]);
+      int coordinatorEnd = -1, nodeEnd = -1;
+      link_test::boundedSocketPair(&coordinatorEnd, &nodeEnd);
+      ASSERT_GE(coordinatorEnd, 0);
+      coordinatorEnds.push_back(coordinatorEnd);
+      peers.emplace_back(nodeEnd);
     }
   }
   void runRanking(bdd_t *current, bdd_t *currentPrimed) {
     testing::internal::CaptureStdout();
     ranking->rankingCoordinator(current, currentPrimed, inv, invPrimed, mgr, coordinatorEnds,
-                                model.getUnPrimedmVars());
+                                ps.getUnPrimedmVars());
     out = testing::internal::GetCapturedStdout();
   }
   void expectReceived(Peer &peer, const std::string &expected) {
@@ -90,14 +70,11 @@ class RankingTest : public ::testing::Test {
     EXPECT_TRUE(link_test::nothingPending(peer.fd(), 20));
   }
 
-  ProgramStructure model;
-  mdd_manager *mgr = nullptr;
   Util util;
   KelvaxComManager link;
   std::unique_ptr<KelvaxBRanking> ranking;
   bdd_t *inv = nullptr;
   bdd_t *invPrimed = nullptr;
-  std::vector<bdd_t *> owned;
   std::vector<int> coordinatorEnds;
   std::vector<Peer> peers;
   std::string out;

@@ -20,9 +20,14 @@
 #include <sstream>
 #include <thread>
 
+#include "support/link_sockets.h"
+
 extern char **environ;
 
 namespace run_test {
+
+const std::string kTrueMessage("\x04\x00\x00\x00\x20\x54\x20\x00", 8);
+const std::string kFalseMessage("\x04\x00\x00\x00\x20\x46\x20\x00", 8);
 
 std::string sizeBytes(int32_t value) {
   uint32_t v = (uint32_t)value;
@@ -169,6 +174,7 @@ int connectLoopback(int port, int timeoutMs) {
     if (connect(s, (sockaddr *)&addr, sizeof addr) == 0) {
       int one = 1;
       setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      link_test::boundWaits(s);
       return s;
     }
     ::close(s);

@@ -13,6 +13,10 @@
 namespace run_test {
 
 // ---- Framing ----------------------------------------------------------------
+// The MDD messages of the constants true and false, 8 bytes each, written
+// out byte by byte.
+extern const std::string kTrueMessage;
+extern const std::string kFalseMessage;
 // The 4 little-endian bytes of a size value.
 std::string sizeBytes(int32_t value);
 // An MDD message: size L = text length + 1, the text, one NUL.
@@ -62,7 +66,8 @@ class Peer {
 // Sockets made here are close-on-exec, so that child processes started later
 // do not keep a connection open.
 // A TCP connection to 127.0.0.1:port, retrying while refused for up to
-// timeoutMs; -1 when it could not be made.
+// timeoutMs, with bounded waits (link_test::boundWaits); -1 when it could not
+// be made.
 int connectLoopback(int port, int timeoutMs);
 // A port that was free on every local address a moment ago.
 int freePort();

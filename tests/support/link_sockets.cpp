@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -9,6 +10,7 @@
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,10 +19,34 @@
 
 namespace link_test {
 
+const char kSentConstantLines[] =
+    "Starting to send the MDD to a synthesis node ...\n"
+    "Number of written chars 4\n"
+    "MDD sent to a synthesis node!\n";
+
+void boundWaits(int fd) {
+  if (fd < 0) return;
+  struct timeval limit;
+  limit.tv_sec = kSocketTimeoutMs / 1000;
+  limit.tv_usec = (kSocketTimeoutMs % 1000) * 1000;
+  EXPECT_EQ(0, setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit));
+  EXPECT_EQ(0, setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit));
+  EXPECT_EQ(0, fcntl(fd, F_SETFD, FD_CLOEXEC));
+}
+
+void boundedSocketPair(int *a, int *b) {
+  int fds[2] = {-1, -1};
+  EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds));
+  boundWaits(fds[0]);
+  boundWaits(fds[1]);
+  *a = fds[0];
+  *b = fds[1];
+}
+
 namespace {
 
 void makeTcpPair(int *client, int *server) {
-  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   ASSERT_GE(listener, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -30,7 +56,7 @@ void makeTcpPair(int *client, int *server) {
   ASSERT_EQ(listen(listener, 1), 0);
   socklen_t len = sizeof addr;
   ASSERT_EQ(getsockname(listener, (sockaddr *)&addr, &len), 0);
-  *client = socket(AF_INET, SOCK_STREAM, 0);
+  *client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   ASSERT_GE(*client, 0);
   ASSERT_EQ(connect(*client, (sockaddr *)&addr, sizeof addr), 0);
   *server = accept(listener, nullptr, nullptr);
@@ -40,16 +66,15 @@ void makeTcpPair(int *client, int *server) {
   int one = 1;
   setsockopt(*client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   setsockopt(*server, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  boundWaits(*client);
+  boundWaits(*server);
 }
 
 }  // namespace
 
 SocketPair::SocketPair(Transport transport) {
   if (transport == Transport::kSocketPair) {
-    int fds[2];
-    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    local_ = fds[0];
-    peer_ = fds[1];
+    boundedSocketPair(&local_, &peer_);
   } else {
     makeTcpPair(&local_, &peer_);
   }
@@ -75,6 +100,10 @@ const char *transportName(Transport transport) {
 }
 
 void PrintTo(Transport transport, std::ostream *os) { *os << transportName(transport); }
+
+std::string transportTestName(const ::testing::TestParamInfo<Transport> &info) {
+  return transportName(info.param);
+}
 
 std::string bytes(std::initializer_list<int> values) {
   std::string out;
@@ -141,11 +170,17 @@ void dripBytes(int writerFd, int readerFd, const std::string &data) {
     writeAll(writerFd, std::string(1, c));
     // The byte has been taken by the reader once the writer has nothing
     // left outstanding (acknowledged on TCP, freed on a Unix socket) and the
-    // reader's queue is empty.
+    // reader's queue is empty. A reader that stops taking bytes fails the
+    // test after the socket time-out.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSocketTimeoutMs);
     for (;;) {
       int outq = -1, inq = -1;
       if (ioctl(writerFd, SIOCOUTQ, &outq) != 0 || ioctl(readerFd, FIONREAD, &inq) != 0) break;
       if (outq == 0 && inq == 0) break;
+      if (std::chrono::steady_clock::now() >= deadline) {
+        ADD_FAILURE() << "the reader did not take the dripped bytes";
+        return;
+      }
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
   }

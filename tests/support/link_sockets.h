@@ -3,16 +3,28 @@
 #ifndef KELVAX_TESTS_LINK_SOCKETS_H
 #define KELVAX_TESTS_LINK_SOCKETS_H
 
+#include <gtest/gtest.h>
+
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace link_test {
 
+// Every socket the tests make waits at most this long in one read or write;
+// the call then fails (EAGAIN) as if the peer had broken off, so a test whose
+// peer stops speaking fails instead of hanging.
+const int kSocketTimeoutMs = 30000;
+// Bounds the waits of `fd` as above and makes it close-on-exec.
+void boundWaits(int fd);
+// A connected Unix-domain stream pair with both ends bounded; fails the
+// current test (and leaves -1) when it cannot be made.
+void boundedSocketPair(int *a, int *b);
+
 enum class Transport { kSocketPair, kLoopbackTcp };
 
-// Two connected stream sockets; both ends are closed on destruction unless
-// closed earlier with closeLocal/closePeer.
+// Two connected stream sockets with bounded waits; both ends are closed on
+// destruction unless closed earlier with closeLocal/closePeer.
 class SocketPair {
  public:
   explicit SocketPair(Transport transport);
@@ -33,6 +45,15 @@ class SocketPair {
 const char *transportName(Transport transport);
 // Names the transport in test output.
 void PrintTo(Transport transport, std::ostream *os);
+// Both transports and their names, for
+//   INSTANTIATE_TEST_SUITE_P(Transports, Suite, allTransports(), transportTestName);
+inline auto allTransports() {
+  return ::testing::Values(Transport::kSocketPair, Transport::kLoopbackTcp);
+}
+std::string transportTestName(const ::testing::TestParamInfo<Transport> &info);
+
+// What sendCharArray prints for a text of 4 bytes with its NUL (a constant).
+extern const char kSentConstantLines[];
 
 // Bytes from a list of values 0..255.
 std::string bytes(std::initializer_list<int> values);
