@@ -1,14 +1,12 @@
 // Command-line parsers, the coordinator's argument checks and the timers.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <array>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "Util.h"
+#include "support/fake_node.h"
+#include "support/output.h"
 
 namespace {
 
@@ -24,16 +22,15 @@ struct Argv {
   char **argv() { return ptrs.data(); }
 };
 
-// Runs a shell command, returning its standard output and exit status.
-std::string runCommand(const std::string &cmd, int *status) {
-  std::string out;
-  FILE *p = popen(cmd.c_str(), "r");
-  std::array<char, 4096> buf{};
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
-  int rc = pclose(p);
-  *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
+// Runs kelvax with `args`, waiting at most 20 s; returns what it printed and
+// its exit status (-1 when it was killed or did not end).
+std::string runKelvax(const std::vector<std::string> &args, int *status) {
+  std::vector<std::string> argv = {KELVAX_BIN};
+  argv.insert(argv.end(), args.begin(), args.end());
+  run_test::Child kelvax(argv, run_test::makeTempDir("kelvax-cmdline") + "/kelvax.log");
+  bool ended = kelvax.waitFor(20000);
+  *status = ended ? kelvax.exitCode() : -1;
+  return kelvax.output();
 }
 
 const char kCoorUsage[] =
@@ -107,18 +104,23 @@ TEST(NodeCmdLineDeathTest, MissingValueAndHelp) {
 
 TEST(KelvaxMain, HelpPrintsExactlyTheUsage) {
   int status = 0;
-  std::string out = runCommand(std::string(KELVAX_BIN) + " -h", &status);
+  std::string out = runKelvax({"-h"}, &status);
   EXPECT_EQ(0, status);
   ASSERT_GE(out.size(), sizeof(kCoorUsage) - 1);
   EXPECT_EQ(kCoorUsage, out.substr(out.size() - (sizeof(kCoorUsage) - 1)));
 }
 
 TEST(KelvaxMain, MissingOrBadValuesExitTwo) {
-  for (const char *args : {"", " -p 5000", " -n 3", " -n 3 -p", " -p 0 -n 1", " -p 70000 -n 1"}) {
+  const std::vector<std::vector<std::string>> cases = {
+      {}, {"-p", "5000"}, {"-n", "3"}, {"-n", "3", "-p"}, {"-p", "0", "-n", "1"},
+      {"-p", "70000", "-n", "1"}};
+  for (const auto &args : cases) {
+    std::string shown;
+    for (const std::string &a : args) shown += " " + a;
     int status = 0;
-    std::string out = runCommand(std::string(KELVAX_BIN) + args + " </dev/null", &status);
-    EXPECT_EQ(2, status) << args;
-    EXPECT_NE(std::string::npos, out.find(kCoorUsage)) << args;
+    std::string out = runKelvax(args, &status);
+    EXPECT_EQ(2, status) << shown;
+    EXPECT_NE(std::string::npos, out.find(kCoorUsage)) << shown;
   }
 }
 
@@ -162,11 +164,10 @@ TEST(TimersDeathTest, ClockFailureExitsOneWithItsLine) {
   auto saved = Util::clockSource;
   Util::clockSource = failingClock;
   Util util;
-  // The line goes to standard output, which the death test sends to the
-  // captured standard error.
-  EXPECT_EXIT((dup2(2, 1), util.startTimer()), ::testing::ExitedWithCode(1),
-              "^The operating system does not support getting time zone information!\n$");
-  EXPECT_EXIT((dup2(2, 1), util.pauseComTimer()), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(STDOUT_TO_STDERR(util.startTimer()), ::testing::ExitedWithCode(1),
+              output_test::onlyLine(
+                  "The operating system does not support getting time zone information!"));
+  EXPECT_EXIT(STDOUT_TO_STDERR(util.pauseComTimer()), ::testing::ExitedWithCode(1),
               "time zone information");
   Util::clockSource = saved;
 }
