@@ -2,6 +2,7 @@
 // loopback that check the conversation byte by byte, its failure paths, and
 // the AddCoor steps driven in-process over socket pairs.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <string>
@@ -206,6 +207,51 @@ TEST_F(KelvaxProcessTest, NodesDyingMidRunNeitherCrashNorHangTheCoordinator) {
   EXPECT_EQ("Successfully synthesized a program!", lastLine(out));
   EXPECT_EQ(2, run_test::countOccurrences(out, "AddCoor: Received an empty guard from node "));
   EXPECT_GE(run_test::countOccurrences(out, "RankingCoordinator: Failed to send an MDD vector!\n"), 1);
+}
+
+// ---- Accepting in-process -------------------------------------------------------
+
+// With no descriptor left for a connection every accept fails at once: each
+// failure is reported, counts as one of the -n attempts and leaves no node.
+TEST(CoordinatorAccept, FailedAcceptsAreReportedCountedAndLeftOut) {
+  std::vector<std::string> args = {"kelvax", "-p", std::to_string(run_test::freePort()), "-n",
+                                   "3"};
+  std::vector<char *> argv;
+  for (auto &a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  Coordinator c;
+  testing::internal::CaptureStdout();
+  c.initialise();
+  bool parsed = c.parseCommandLine((int)args.size(), argv.data());
+  bool listening = parsed && c.openListener();
+  c.buildInvariants();
+  struct rlimit saved;
+  getrlimit(RLIMIT_NOFILE, &saved);
+  struct rlimit none = saved;
+  none.rlim_cur = 0;
+  bool limited = setrlimit(RLIMIT_NOFILE, &none) == 0;
+  if (listening && limited) c.acceptNodes();
+  setrlimit(RLIMIT_NOFILE, &saved);
+  std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(listening && limited) << out;
+
+  EXPECT_TRUE(c.getAddresses().empty());
+  EXPECT_EQ(3, countLinesStartingWith(out, "Number of accepted connections "));
+  EXPECT_EQ(3, countLinesStartingWith(out, "Synthesis Coordinator: unable to accept connections!"));
+  const char *inOrder[] = {"Number of accepted connections 0",
+                           "before accept ...",
+                           "after accept ...",
+                           "Synthesis Coordinator: unable to accept connections!",
+                           "Number of accepted connections 1",
+                           "Number of accepted connections 2",
+                           "after accept ...",
+                           "Synthesis Coordinator: unable to accept connections!",
+                           "End of receiving addresses!"};
+  size_t at = 0;
+  for (const char *line : inOrder) {
+    at = findLine(out, line, at);
+    ASSERT_NE(std::string::npos, at) << "missing or out of order: " << line << "\n" << out;
+  }
 }
 
 // ---- AddCoor in-process -------------------------------------------------------
