@@ -28,6 +28,14 @@ void destroyFormula(void *object) { delete static_cast<BFormula *>(object); }
 
 BFormula::BFormula(int type) : type(type), size(0) {}
 
+BFormula::Constant::Constant(void *manager, bool one)
+    : handle(one ? bdd_one(static_cast<bdd_manager *>(manager))
+                 : bdd_zero(static_cast<bdd_manager *>(manager))) {}
+
+BFormula::Constant::~Constant() { bdd_free(handle); }
+
+bool BFormula::Constant::is(bdd_t *p) const { return bdd_equal(p, handle) != 0; }
+
 void BFormula::setSize(int newSize) { size = newSize; }
 
 int BFormula::getType() const { return type; }

@@ -62,6 +62,21 @@ class BFormula {
   friend class Intersect;
   friend class Union;
 
+  // The constant one or zero of a manager, held for one truth test or
+  // cleaning of an Intersect or a Union.
+  class Constant {
+   public:
+    Constant(void *manager, bool one);
+    ~Constant();
+    Constant(const Constant &) = delete;
+    Constant &operator=(const Constant &) = delete;
+    // p is this constant (bdd_equal).
+    bool is(bdd_t *p) const;
+
+   private:
+    bdd_t *handle;
+  };
+
   // operator new/delete of all four classes: `destroy` deletes the object as
   // its own class when releaseAll runs.
   static void *allocate(std::size_t bytes, void (*destroy)(void *));

@@ -12,20 +12,6 @@ namespace {
 
 bdd_manager *mgrOf(void *manager) { return static_cast<bdd_manager *>(manager); }
 
-// A constant handle that lives for one truth test.
-class Constant {
- public:
-  Constant(void *manager, bool one)
-      : handle(one ? bdd_one(mgrOf(manager)) : bdd_zero(mgrOf(manager))) {}
-  ~Constant() { bdd_free(handle); }
-  Constant(const Constant &) = delete;
-  Constant &operator=(const Constant &) = delete;
-  bool is(bdd_t *p) const { return bdd_equal(p, handle) != 0; }
-
- private:
-  bdd_t *handle;
-};
-
 void destroyIntersect(void *object) { delete static_cast<Intersect *>(object); }
 
 }  // namespace
@@ -101,7 +87,7 @@ bdd_t *Intersect::toMDD() const {
 
 bool Intersect::isTrue() const {
   if (predicates.empty()) return true;
-  Constant one(manager, true);
+  BFormula::Constant one(manager, true);
   for (bdd_t *p : predicates)
     if (!one.is(p)) return false;
   return true;
@@ -109,7 +95,7 @@ bool Intersect::isTrue() const {
 
 bool Intersect::isFalse() const {
   if (predicates.empty()) return false;
-  Constant zero(manager, false);
+  BFormula::Constant zero(manager, false);
   for (bdd_t *p : predicates)
     if (zero.is(p)) return true;
   return false;
@@ -117,7 +103,7 @@ bool Intersect::isFalse() const {
 
 void Intersect::clean() {
   if (predicates.empty()) return;
-  Constant one(manager, true);
+  BFormula::Constant one(manager, true);
   std::vector<bdd_t *> kept;
   for (bdd_t *p : predicates)
     if (!one.is(p)) kept.push_back(p);

@@ -15,20 +15,6 @@ namespace {
 
 bdd_manager *mgrOf(void *manager) { return static_cast<bdd_manager *>(manager); }
 
-// A constant handle that lives for one truth test.
-class Constant {
- public:
-  Constant(void *manager, bool one)
-      : handle(one ? bdd_one(mgrOf(manager)) : bdd_zero(mgrOf(manager))) {}
-  ~Constant() { bdd_free(handle); }
-  Constant(const Constant &) = delete;
-  Constant &operator=(const Constant &) = delete;
-  bool is(bdd_t *p) const { return bdd_equal(p, handle) != 0; }
-
- private:
-  bdd_t *handle;
-};
-
 void destroyUnion(void *object) { delete static_cast<Union *>(object); }
 
 }  // namespace
@@ -116,7 +102,7 @@ bdd_t *Union::toMDD() const {
 
 bool Union::isTrue() const {
   if (predicates.empty()) return false;
-  Constant one(manager, true);
+  BFormula::Constant one(manager, true);
   for (bdd_t *p : predicates)
     if (one.is(p)) return true;
   return false;
@@ -124,7 +110,7 @@ bool Union::isTrue() const {
 
 bool Union::isFalse() const {
   if (predicates.empty()) return true;
-  Constant zero(manager, false);
+  BFormula::Constant zero(manager, false);
   for (bdd_t *p : predicates)
     if (!zero.is(p)) return false;
   return true;
@@ -133,7 +119,7 @@ bool Union::isFalse() const {
 void Union::clean() {
   std::vector<bdd_t *> temp;
   if (!predicates.empty()) {
-    Constant zero(manager, false);
+    BFormula::Constant zero(manager, false);
     for (bdd_t *p : predicates)
       if (!zero.is(p)) temp.push_back(p);
   }
