@@ -1,35 +1,10 @@
 #include "ProgramStructure.h"
 
-#include <cstring>
 #include <iostream>
 #include <string>
 
 #include "Union.h"
-
-namespace {
-
-char *copyName(const std::string &name) {
-  char *copy = ALLOC(char, name.size() + 1);
-  std::memcpy(copy, name.c_str(), name.size() + 1);
-  return copy;
-}
-
-// acc := acc AND g, releasing both the old accumulator and g.
-bdd_t *andInto(bdd_t *acc, bdd_t *g) {
-  bdd_t *r = bdd_and(acc, g, 1, 1);
-  bdd_free(acc);
-  bdd_free(g);
-  return r;
-}
-
-bdd_t *orInto(bdd_t *acc, bdd_t *g) {
-  bdd_t *r = bdd_or(acc, g, 1, 1);
-  bdd_free(acc);
-  bdd_free(g);
-  return r;
-}
-
-}  // namespace
+#include "Util.h"
 
 ProgramStructure::ProgramStructure()
     : unPrimedIndex(nullptr),
@@ -62,10 +37,10 @@ int ProgramStructure::Init() {
   for (int i = 1; i <= kProcesses; i++) {
     std::string name = "x" + std::to_string(i);
     array_insert_last(int, mVarValues, kDomainSize);
-    array_insert_last(char *, mVarNames, copyName(name));
+    array_insert_last(char *, mVarNames, util_copy_string(name.c_str()));
     array_insert_last(int, mVarStrides, 1);
     array_insert_last(int, mVarValues, kDomainSize);
-    array_insert_last(char *, mVarNames, copyName(name + "p"));
+    array_insert_last(char *, mVarNames, util_copy_string((name + "p").c_str()));
     array_insert_last(int, mVarStrides, 1);
   }
 
@@ -149,16 +124,16 @@ bdd_t *ProgramStructure::buildSynthesisInvariant(bool primed) {
   bdd_t *acc = bdd_zero(mddManager);
   for (int i = 1; i <= n - 1; i++) {
     bdd_t *left = bdd_one(mddManager);
-    for (int j = 2; j <= i; j++) left = andInto(left, eq(j - 1, j));
+    for (int j = 2; j <= i; j++) left = Util::andInto(left, eq(j - 1, j));
     bdd_t *right = bdd_one(mddManager);
-    for (int k = i + 1; k <= n - 1; k++) right = andInto(right, eq(k, k + 1));
-    bdd_t *term = andInto(andInto(left, right), neq(i, i + 1));
-    acc = orInto(acc, term);
+    for (int k = i + 1; k <= n - 1; k++) right = Util::andInto(right, eq(k, k + 1));
+    bdd_t *term = Util::andInto(Util::andInto(left, right), neq(i, i + 1));
+    acc = Util::orInto(acc, term);
   }
   bdd_t *allEqual = bdd_one(mddManager);
-  for (int j = 1; j <= n - 1; j++) allEqual = andInto(allEqual, eq(j, j + 1));
-  acc = orInto(acc, allEqual);
-  return andInto(bdd_one(mddManager), acc);
+  for (int j = 1; j <= n - 1; j++) allEqual = Util::andInto(allEqual, eq(j, j + 1));
+  acc = Util::orInto(acc, allEqual);
+  return Util::andInto(bdd_one(mddManager), acc);
 }
 
 void ProgramStructure::release() {

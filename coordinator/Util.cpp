@@ -721,24 +721,28 @@ bdd_t *Util::genUnPrimed(bdd_t *f, void *mgr, ProgramStructure *ps) {
 }
 
 // ===========================================================================
-// Minterms and guards
+// Folding
 // ===========================================================================
 
-namespace {
-
-bdd_t *andInto(bdd_t *acc, bdd_t *g) {
+bdd_t *Util::andInto(bdd_t *acc, bdd_t *g) {
   bdd_t *r = bdd_and(acc, g, 1, 1);
   bdd_free(acc);
   bdd_free(g);
   return r;
 }
 
-bdd_t *orInto(bdd_t *acc, bdd_t *g) {
+bdd_t *Util::orInto(bdd_t *acc, bdd_t *g) {
   bdd_t *r = bdd_or(acc, g, 1, 1);
   bdd_free(acc);
   bdd_free(g);
   return r;
 }
+
+// ===========================================================================
+// Minterms and guards
+// ===========================================================================
+
+namespace {
 
 // What a minterm position contributes: a label and the variable of its
 // literal, or no label to skip the position.
@@ -773,9 +777,9 @@ bdd_t *collectMinterms(bdd_t *f, mdd_manager *mgr, mdd_gen *&gen, array_t *&mint
       for (int i = 0; i < n; i++) {
         Pick p = pick(i);
         if (p.label == nullptr) continue;
-        cube = andInto(cube, mdd_func1c(mgr, p.var, array_fetch(int, minterm, i), eq2));
+        cube = Util::andInto(cube, mdd_func1c(mgr, p.var, array_fetch(int, minterm, i), eq2));
       }
-      result = orInto(result, cube);
+      result = Util::orInto(result, cube);
     }
     array_free(minterm);
     minterm = nullptr;
@@ -898,9 +902,9 @@ bdd_t *readIntArray(void *mgr, const int *array, int count, int n, int shift, co
     }
     // A lone trailing integer belongs to an incomplete record.
     if (j + 1 >= count) break;
-    cube = andInto(cube, mdd_func1c(manager, (int)id, array[j + 1], eq2));
+    cube = Util::andInto(cube, mdd_func1c(manager, (int)id, array[j + 1], eq2));
     if (i == n) {
-      result = orInto(result, cube);
+      result = Util::orInto(result, cube);
       cube = bdd_one(manager);
       i = 0;
     }

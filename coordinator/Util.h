@@ -4,7 +4,7 @@
 // form, command-line parsing and the phase timers.
 //
 // Every returned bdd_t* is a new handle owned by the caller unless stated
-// otherwise; arguments are never consumed. Fatal data errors (a broken text,
+// otherwise; arguments are never consumed (except by andInto and orInto). Fatal data errors (a broken text,
 // an illegal variable id, a missing counterpart) print one line on standard
 // output and end the process with exit status 1.
 #ifndef KELVAX_UTIL_H
@@ -24,6 +24,13 @@ class ProgramStructure;
 class Util {
  public:
   Util();
+
+  // ---- Folding --------------------------------------------------------------
+  // acc AND g / acc OR g as a new handle. Unlike every other operation here,
+  // both arguments are consumed (freed): acc = andInto(acc, literal) builds
+  // a conjunction step by step.
+  static bdd_t *andInto(bdd_t *acc, bdd_t *g);
+  static bdd_t *orInto(bdd_t *acc, bdd_t *g);
 
   // ---- Text form ----------------------------------------------------------
   // Appends the text of f to *out: " T " or " F " for the constants, else one

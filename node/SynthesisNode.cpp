@@ -23,11 +23,8 @@ SynthesisNode::SynthesisNode(ProgramStructure *model, int process, int action)
   bdd_free(assign);
   for (int i = 1; i <= ProgramStructure::kProcesses; i++) {
     if (i == process) continue;
-    bdd_t *frame = mdd_func2(manager, model->unPrimedIndex[i], model->primedIndex[i], eq2);
-    bdd_t *next = bdd_and(transition, frame, 1, 1);
-    bdd_free(frame);
-    bdd_free(transition);
-    transition = next;
+    transition = Util::andInto(
+        transition, mdd_func2(manager, model->unPrimedIndex[i], model->primedIndex[i], eq2));
   }
 
   hiddenVars = array_alloc(int, 0);
@@ -143,12 +140,8 @@ bdd_t *SynthesisNode::computeGuard() {
   bdd_t *down = bdd_zero(manager);
   for (size_t k = 1; k < ranks.size(); k++) {
     bdd_t *pre = preImage(ranksPrimed[k - 1]);
-    bdd_t *step = bdd_and(ranks[k], pre, 1, 1);
-    bdd_t *u = bdd_or(down, step, 1, 1);
+    down = Util::orInto(down, bdd_and(ranks[k], pre, 1, 1));
     bdd_free(pre);
-    bdd_free(step);
-    bdd_free(down);
-    down = u;
   }
   // stay: current invariant states from which the action stays there.
   bdd_t *preStay = preImage(ranksPrimed[0]);

@@ -1,16 +1,8 @@
 #include <cstdio>
-#include <cstring>
 
 #include "mdd/mddInt.h"
 
 namespace {
-
-char *copy_name(const char *name) {
-  size_t len = strlen(name);
-  char *copy = ALLOC(char, len + 1);
-  memcpy(copy, name, len + 1);
-  return copy;
-}
 
 // "mv_<first>", "mv_<first + 1>", ... each in an allocation of exactly its
 // length.
@@ -20,7 +12,7 @@ array_t *default_names(int count, int first) {
     util_assert(first + i >= 0, "mdd_init: internal error, value less than 0\n");
     char buf[32];
     snprintf(buf, sizeof buf, "mv_%d", first + i);
-    array_insert_last(char *, names, copy_name(buf));
+    array_insert_last(char *, names, util_copy_string(buf));
   }
   return names;
 }
@@ -153,7 +145,7 @@ void mdd_record_variables(mdd_manager *mgr, int first_bvar, int first_mvar, int 
     mvar_type mv;
     mv.mvar_id = id;
     mv.status = MDD_ACTIVE;
-    mv.name = copy_name(name);
+    mv.name = util_copy_string(name);
     mv.values = n;
     mv.encode_length = k;
     mv.bvars = bits;

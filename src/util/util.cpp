@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 void util_assert_fail(const char *file, int line, const char *msg) {
   fprintf(stderr, "Fatal error: file %s, line %d\n%s\n", file, line, msg);
@@ -35,4 +36,11 @@ void *MMrealloc(void *ptr, size_t size) {
 
 void MMfree(void *ptr) {
   if (ptr != nullptr) free(ptr);
+}
+
+char *util_copy_string(const char *s) {
+  size_t length = strlen(s);
+  char *copy = (char *)MMalloc(length + 1);
+  if (copy != nullptr) memcpy(copy, s, length + 1);
+  return copy;
 }

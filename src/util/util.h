@@ -45,6 +45,10 @@ void *MMalloc(size_t size);
 void *MMrealloc(void *ptr, size_t size);
 void MMfree(void *ptr);
 
+// A copy of the NUL-terminated `s` in an MMalloc block of exactly its length
+// plus the terminating byte; freed with MMfree.
+char *util_copy_string(const char *s);
+
 #define ALLOC(type, n) ((type *)MMalloc(sizeof(type) * (size_t)(n)))
 #define REALLOC(type, p, n) ((type *)MMrealloc((p), sizeof(type) * (size_t)(n)))
 #define FREE(p) (MMfree(p), (p) = 0)

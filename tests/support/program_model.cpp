@@ -20,13 +20,7 @@ std::vector<int> intsOf(array_t *a) {
 
 bdd_t *cube(mdd_manager *mgr, const std::vector<std::pair<int, int>> &values) {
   bdd_t *c = bdd_one(mgr);
-  for (const auto &[id, v] : values) {
-    bdd_t *lit = mdd_func1c(mgr, id, v, eq2);
-    bdd_t *n = bdd_and(c, lit, 1, 1);
-    bdd_free(c);
-    bdd_free(lit);
-    c = n;
-  }
+  for (const auto &[id, v] : values) c = Util::andInto(c, mdd_func1c(mgr, id, v, eq2));
   return c;
 }
 
@@ -94,13 +88,9 @@ bdd_t *TestModel::states(const StateSet &set) {
   bdd_t *f = bdd_zero(mgr);
   for (int s : set) {
     State v = decode(s);
-    bdd_t *c = cube(mgr, {{ps.unPrimedIndex[1], v[0]},
-                          {ps.unPrimedIndex[2], v[1]},
-                          {ps.unPrimedIndex[3], v[2]}});
-    bdd_t *u = bdd_or(f, c, 1, 1);
-    bdd_free(c);
-    bdd_free(f);
-    f = u;
+    f = Util::orInto(f, cube(mgr, {{ps.unPrimedIndex[1], v[0]},
+                                   {ps.unPrimedIndex[2], v[1]},
+                                   {ps.unPrimedIndex[3], v[2]}}));
   }
   return keep(f);
 }
