@@ -128,24 +128,20 @@ TEST_F(KelvaxProcessTest, ConversationWithFakeNodesByteByByte) {
   EXPECT_EQ("Successfully synthesized a program!", lastLine(out));
   EXPECT_EQ(2, run_test::countOccurrences(out, "AddCoor: Received an empty guard from node "));
   EXPECT_EQ(3, countLinesStartingWith(out, "Number of accepted connections "));
-  const char *inOrder[] = {"Initiailizing data structures ...",
-                           "Before making invariant ...",
-                           "Finished making the invariant ...",
-                           "After making invariant ...",
-                           "End of Initiailization!",
-                           "Created a socket!",
-                           "Number of accepted connections 0",
-                           "before accept ...",
-                           "after accept ...",
-                           "Number of accepted connections 2",
-                           "End of receiving addresses!",
-                           "Finished ranking!",
-                           "Successfully synthesized a program!"};
-  size_t at = 0;
-  for (const char *line : inOrder) {
-    at = findLine(out, line, at);
-    ASSERT_NE(std::string::npos, at) << "missing or out of order: " << line << "\n" << out;
-  }
+  ASSERT_TRUE(run_test::linesInOrder(
+      out, {"Initiailizing data structures ...",
+            "Before making invariant ...",
+            "Finished making the invariant ...",
+            "After making invariant ...",
+            "End of Initiailization!",
+            "Created a socket!",
+            "Number of accepted connections 0",
+            "before accept ...",
+            "after accept ...",
+            "Number of accepted connections 2",
+            "End of receiving addresses!",
+            "Finished ranking!",
+            "Successfully synthesized a program!"}));
   // Three ranking runs end with isUnionEmpty 1.
   EXPECT_EQ(3, countLinesStartingWith(out, "isUnionEmpty 1"));
   EXPECT_EQ(0, countLinesStartingWith(out, "Failed to send"));
@@ -238,20 +234,16 @@ TEST(CoordinatorAccept, FailedAcceptsAreReportedCountedAndLeftOut) {
   EXPECT_TRUE(c.getAddresses().empty());
   EXPECT_EQ(3, countLinesStartingWith(out, "Number of accepted connections "));
   EXPECT_EQ(3, countLinesStartingWith(out, "Synthesis Coordinator: unable to accept connections!"));
-  const char *inOrder[] = {"Number of accepted connections 0",
-                           "before accept ...",
-                           "after accept ...",
-                           "Synthesis Coordinator: unable to accept connections!",
-                           "Number of accepted connections 1",
-                           "Number of accepted connections 2",
-                           "after accept ...",
-                           "Synthesis Coordinator: unable to accept connections!",
-                           "End of receiving addresses!"};
-  size_t at = 0;
-  for (const char *line : inOrder) {
-    at = findLine(out, line, at);
-    ASSERT_NE(std::string::npos, at) << "missing or out of order: " << line << "\n" << out;
-  }
+  ASSERT_TRUE(run_test::linesInOrder(
+      out, {"Number of accepted connections 0",
+            "before accept ...",
+            "after accept ...",
+            "Synthesis Coordinator: unable to accept connections!",
+            "Number of accepted connections 1",
+            "Number of accepted connections 2",
+            "after accept ...",
+            "Synthesis Coordinator: unable to accept connections!",
+            "End of receiving addresses!"}));
 }
 
 // ---- AddCoor in-process -------------------------------------------------------

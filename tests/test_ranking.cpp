@@ -218,25 +218,21 @@ TEST_F(FormulaRankingTest, JoinsTheNodesDnfsInOrderAndSendsTheWholeFormula) {
                          dnfMessage({{" F "}});
   for (Peer &peer : peers) expectReceived(peer, expected);
 
-  const char *inOrder[] = {"Entered KelvaxBRanking::rankingNode!",
-                           "Calculated destPred!",
-                           "Invariant does not evaluate to true!",
-                           "destPred_p does not evaluate to true!",
-                           "Invariant does not evaluate to false!",
-                           "destPred_p does not evaluate to false!",
-                           "Invariant size is 1",
-                           "newDestPred size is 1",
-                           "Inside the fixpoint loop!",
-                           "KelvaxBRanking::rankingCoordinator: Received Dnf from all nodes!",
-                           "newDestPred size is 3",
-                           "KelvaxBRanking::rankingCoordinator: Sent a new destPred to all nodes!",
-                           "Inside the fixpoint loop!",
-                           "newDestPred size is 1"};
-  size_t at = 0;
-  for (const char *line : inOrder) {
-    at = findLine(out, line, at);
-    ASSERT_NE(std::string::npos, at) << "missing or out of order: " << line << "\n" << out;
-  }
+  ASSERT_TRUE(run_test::linesInOrder(
+      out, {"Entered KelvaxBRanking::rankingNode!",
+            "Calculated destPred!",
+            "Invariant does not evaluate to true!",
+            "destPred_p does not evaluate to true!",
+            "Invariant does not evaluate to false!",
+            "destPred_p does not evaluate to false!",
+            "Invariant size is 1",
+            "newDestPred size is 1",
+            "Inside the fixpoint loop!",
+            "KelvaxBRanking::rankingCoordinator: Received Dnf from all nodes!",
+            "newDestPred size is 3",
+            "KelvaxBRanking::rankingCoordinator: Sent a new destPred to all nodes!",
+            "Inside the fixpoint loop!",
+            "newDestPred size is 1"}));
   EXPECT_EQ(8, countLinesStartingWith(out, std::string(63, '-')));
   EXPECT_EQ(0, countLinesStartingWith(out, std::string(64, '-')));
   EXPECT_EQ(4, countLinesStartingWith(out, "RankingCoordinator: Send a new destPred to the node "));

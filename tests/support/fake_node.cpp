@@ -317,4 +317,15 @@ std::string lastLine(const std::string &text) {
   return last;
 }
 
+::testing::AssertionResult linesInOrder(const std::string &text,
+                                        std::initializer_list<const char *> lines) {
+  size_t at = 0;
+  for (const char *line : lines) {
+    at = findLine(text, line, at);
+    if (at == std::string::npos)
+      return ::testing::AssertionFailure() << "missing or out of order: " << line << "\n" << text;
+  }
+  return ::testing::AssertionSuccess();
+}
+
 }  // namespace run_test

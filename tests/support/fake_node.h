@@ -4,9 +4,11 @@
 #ifndef KELVAX_TESTS_FAKE_NODE_H
 #define KELVAX_TESTS_FAKE_NODE_H
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -118,6 +120,10 @@ int countOccurrences(const std::string &text, const std::string &part);
 size_t findLine(const std::string &text, const std::string &line, size_t from = 0);
 // The last non-empty line of `text`.
 std::string lastLine(const std::string &text);
+// Every one of `lines` is a whole line of `text`, in this order (each found
+// after the one before it); the failure names the first that is not.
+::testing::AssertionResult linesInOrder(const std::string &text,
+                                        std::initializer_list<const char *> lines);
 
 }  // namespace run_test
 
