@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,14 @@ std::vector<std::string> kelvaxArgs(int port, int nodes) {
 class KelvaxProcessTest : public ::testing::Test {
  protected:
   void SetUp() override { dir = run_test::makeTempDir("coordinator"); }
+  // kelvax -p port -n nodes, listening on a free port.
+  Child &startKelvax(int nodes) {
+    coordinator = run_test::startCoordinator(KELVAX_BIN, nodes, dir + "/kelvax.log", &port);
+    return *coordinator;
+  }
   std::string dir;
+  int port = 0;
+  std::unique_ptr<Child> coordinator;
 };
 
 // Connects `n` fake nodes in order, each sending a greeting.
@@ -62,8 +70,7 @@ std::vector<Peer> connectNodes(int port, int n, const std::string &greeting) {
 
 TEST_F(KelvaxProcessTest, ConversationWithFakeNodesByteByByte) {
   NodesModel m;
-  int port = run_test::freePort();
-  Child kelvax(kelvaxArgs(port, 3), dir + "/kelvax.log");
+  Child &kelvax = startKelvax(3);
   ASSERT_TRUE(kelvax.started());
   std::vector<Peer> nodes = connectNodes(port, 3, m.text(m.is(2, 1)));
   ASSERT_EQ(3u, nodes.size());
@@ -148,8 +155,7 @@ TEST_F(KelvaxProcessTest, ConversationWithFakeNodesByteByByte) {
 }
 
 TEST_F(KelvaxProcessTest, NoNodesFailsAtOnce) {
-  int port = run_test::freePort();
-  Child kelvax(kelvaxArgs(port, 0), dir + "/kelvax.log");
+  Child &kelvax = startKelvax(0);
   ASSERT_TRUE(kelvax.waitFor(kRunTimeoutMs));
   EXPECT_EQ(0, kelvax.exitCode());
   std::string out = kelvax.output();
@@ -177,8 +183,7 @@ TEST_F(KelvaxProcessTest, APortHeldByAnotherListenerStopsWithStatusOne) {
 
 TEST_F(KelvaxProcessTest, NodesDyingMidRunNeitherCrashNorHangTheCoordinator) {
   NodesModel m;
-  int port = run_test::freePort();
-  Child kelvax(kelvaxArgs(port, 3), dir + "/kelvax.log");
+  Child &kelvax = startKelvax(3);
   std::vector<Peer> nodes = connectNodes(port, 3, " T ");
   ASSERT_EQ(3u, nodes.size());
   for (Peer &n : nodes) EXPECT_EQ(kTrueMessage, n.readExact(8));

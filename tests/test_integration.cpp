@@ -38,10 +38,7 @@ struct NodeRun {
 
   void start(const std::string &name, int expectedNodes) {
     dir = run_test::makeTempDir(name);
-    port = run_test::freePort();
-    kelvax.reset(new Child({KELVAX_BIN, "-p", std::to_string(port), "-n",
-                            std::to_string(expectedNodes)},
-                           dir + "/kelvax.log"));
+    kelvax = run_test::startCoordinator(KELVAX_BIN, expectedNodes, dir + "/kelvax.log", &port);
   }
   void addNode(int process, int action) {
     std::string log = dir + "/node-" + std::to_string(process) + "-" + std::to_string(action) +

@@ -253,6 +253,19 @@ bool Child::waitFor(int timeoutMs) {
   return true;
 }
 
+bool Child::ended() {
+  if (pid_ <= 0) return true;
+  if (!done_) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      done_ = true;
+      if (WIFEXITED(status)) exitCode_ = WEXITSTATUS(status);
+      if (WIFSIGNALED(status)) signal_ = WTERMSIG(status);
+    }
+  }
+  return done_;
+}
+
 void Child::kill() {
   if (pid_ <= 0 || done_) return;
   ::kill(pid_, SIGKILL);
@@ -263,6 +276,28 @@ void Child::kill() {
 }
 
 std::string Child::output() const { return readFile(path_); }
+
+std::unique_ptr<Child> startCoordinator(const std::string &binary, int nodes,
+                                        const std::string &outputPath, int *port,
+                                        int timeoutMs) {
+  // The coordinator prints this once it listens.
+  const std::string listening = nodes > 0 ? "before accept ..." : "End of receiving addresses!";
+  std::unique_ptr<Child> kelvax;
+  for (int attempt = 0; attempt < 5; attempt++) {
+    *port = freePort();
+    kelvax.reset(new Child({binary, "-p", std::to_string(*port), "-n", std::to_string(nodes)},
+                           outputPath));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (kelvax->started() && !kelvax->ended() &&
+           findLine(kelvax->output(), listening) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    bool portTaken = kelvax->ended() &&
+                     kelvax->output().find("cannot bind the local address") != std::string::npos;
+    if (!portTaken) break;
+  }
+  return kelvax;
+}
 
 std::string makeTempDir(const std::string &name) {
   std::string base = ::testing::TempDir();

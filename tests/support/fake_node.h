@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,8 @@ class Child {
   // Waits up to timeoutMs for the child to end; false (and the child is
   // killed) when it did not.
   bool waitFor(int timeoutMs);
+  // Whether the child has ended (its status is then recorded); never waits.
+  bool ended();
   bool exited() const { return done_; }
   // Exit status, or -1 when the child was ended by a signal (or still runs).
   int exitCode() const { return exitCode_; }
@@ -107,6 +110,16 @@ class Child {
   int signal_ = 0;
   std::string path_;
 };
+
+// Starts the coordinator `binary` with -p <a free port> -n `nodes`, its
+// output going to outputPath, and waits at most timeoutMs until it listens.
+// When the port turns out to be taken meanwhile (the coordinator cannot bind
+// it), another one is tried, up to five in all. *port receives the port. The
+// child is returned in every case; if it did not start listening, the
+// test's own checks of it fail.
+std::unique_ptr<Child> startCoordinator(const std::string &binary, int nodes,
+                                        const std::string &outputPath, int *port,
+                                        int timeoutMs = 60000);
 
 // A fresh directory for one test's files.
 std::string makeTempDir(const std::string &name);
