@@ -122,35 +122,25 @@ void Util::startTimer() {
   timerStartUSec = (int)timerNow.tv_usec;
 }
 
-namespace {
-
-// Adds stop - start to the totals, borrowing a second when the microseconds
-// of the stop are smaller than those of the start.
-void accumulate(int startSec, int startUSec, int stopSec, int stopUSec, int *sec, int *usec) {
-  if (stopUSec < startUSec) {
-    *sec += stopSec - startSec - 1;
-    *usec += stopUSec + 1000000 - startUSec;
+// Reads the clock as the interval's stop and adds stop - start to the
+// totals, borrowing a second when the stop's microseconds are smaller than
+// the start's.
+void Util::pauseInto(int *sec, int *usec) {
+  readClock();
+  timerStopSec = (int)timerNow.tv_sec;
+  timerStopUSec = (int)timerNow.tv_usec;
+  if (timerStopUSec < timerStartUSec) {
+    *sec += timerStopSec - timerStartSec - 1;
+    *usec += timerStopUSec + 1000000 - timerStartUSec;
   } else {
-    *sec += stopSec - startSec;
-    *usec += stopUSec - startUSec;
+    *sec += timerStopSec - timerStartSec;
+    *usec += timerStopUSec - timerStartUSec;
   }
 }
 
-}  // namespace
+void Util::pauseSynTimer() { pauseInto(&synSec, &synUSec); }
 
-void Util::pauseSynTimer() {
-  readClock();
-  timerStopSec = (int)timerNow.tv_sec;
-  timerStopUSec = (int)timerNow.tv_usec;
-  accumulate(timerStartSec, timerStartUSec, timerStopSec, timerStopUSec, &synSec, &synUSec);
-}
-
-void Util::pauseComTimer() {
-  readClock();
-  timerStopSec = (int)timerNow.tv_sec;
-  timerStopUSec = (int)timerNow.tv_usec;
-  accumulate(timerStartSec, timerStartUSec, timerStopSec, timerStopUSec, &comSec, &comUSec);
-}
+void Util::pauseComTimer() { pauseInto(&comSec, &comUSec); }
 
 int Util::getTotalSynTimeInSec() { return synSec; }
 int Util::getTotalComTimeInSec() { return comSec; }

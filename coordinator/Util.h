@@ -134,6 +134,8 @@ class Util {
   int comUSec;
 
   void readClock();
+  // One pause of either timer, adding to *sec and *usec.
+  void pauseInto(int *sec, int *usec);
 };
 
 #endif
