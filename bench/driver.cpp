@@ -444,15 +444,16 @@ int main(int argc, char **argv) {
   }
 
   if (want("synth")) {
-    printf("\nwhole synthesis run (%s end to end: up-to-date build check, coordinator, nodes, check), wall seconds: ",
-           synth.c_str());
+    printf("\nwhole synthesis run, wall seconds: ");
     if (synth.empty())
-      printf("not run (no synthesis command given)\n");
+      printf("not run (scripts/run does not run a synthesis yet)\n");
     else if (!synthError.empty())
       printf("FAILED: %s\n", synthError.c_str());
     else {
       Stat s = summarize(synthTimes);
-      printf("%s over %zu runs\n", fmtStat(s).c_str(), synthTimes.size());
+      printf("%s over %zu runs of %s (end to end: its up-to-date build check, the coordinator and its nodes, "
+             "the independent check)\n",
+             fmtStat(s).c_str(), synthTimes.size(), synth.c_str());
     }
   }
 
