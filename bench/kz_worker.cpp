@@ -41,9 +41,9 @@ int main(int argc, char **argv) {
   FILE *out = fcntl(3, F_GETFD) != -1 ? fdopen(3, "w") : stdout;
   if (out == nullptr) out = stdout;
   fprintf(out,
-          "seconds=%.6f count=%.17g onset=%.17g iterations=%ld nodes=%ld peak_nodes=%ld alloc_bytes=%ld "
+          "seconds=%.6f count=%.17g onset=%.17g iterations=%ld nodes=%ld peak_nodes=%ld "
           "lookups=%ld hits=%ld gcs=%ld finds=%ld write=%.6f read=%.6f rename=%.6f text_bytes=%ld ok=%d\n",
-          r.seconds, r.count, r.onset, r.iterations, r.nodes, r.peak_nodes, r.alloc_bytes, r.cache_lookups,
+          r.seconds, r.count, r.onset, r.iterations, r.nodes, r.peak_nodes, r.cache_lookups,
           r.cache_hits, r.gcs, r.finds, r.write_seconds, r.read_seconds, r.rename_seconds, r.text_bytes,
           r.ok ? 1 : 0);
   if (!r.ok) fprintf(stderr, "%s %d: %s\n", w, n, r.note.c_str());

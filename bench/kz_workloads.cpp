@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "kz_common.h"
-#include "mem/mem.h"
 
 namespace kzb {
 
@@ -97,7 +96,6 @@ void readStats(Ctx &ctx, kzb_result &r) {
   r.gcs = statValue(buf, "Number of garbage collections: ");
   r.finds = statValue(buf, "Number of find operations: ");
   free(buf);
-  r.alloc_bytes = mem_allocation();
   r.peak_nodes = ctx.peak;
 }
 
