@@ -256,7 +256,9 @@ static void milner(int n, int fused) {
     if (same) break;
   }
   seconds = cpu_now() - t0;
-  count = bdd_satcountset(R, Xset);
+  /* The plain count overflows a double once the manager has about a
+   * thousand variables; the logarithm does not. */
+  count = exp2(bdd_satcountlnset(R, Xset));
   nodes = bdd_nodecount(R);
   bdd_delref(R);
   bdd_delref(I);
