@@ -30,6 +30,9 @@ class Engine : public ::testing::Test {
   void Make(int n) {
     if (m != nullptr) kzu_bdd_quit(m);
     m = kzu_bdd_init();
+    // The collection rule with a floor of 10000 nodes, so that modest work
+    // runs collections.
+    m->unique_table.gc_floor = m->unique_table.gc_limit = 10000;
     x.clear();
     for (int i = 0; i < n; i++) x.push_back(kzu_bdd_new_var_last(m));
   }
@@ -309,6 +312,19 @@ TEST_F(Engine, CollectionUnderLoad) {
   for (auto &k : kept) kzu_bdd_free(m, k.first);
   kzu_bdd_gc(m);
   EXPECT_EQ(m->unique_table.entries, 17);  // terminal and projections
+}
+
+TEST_F(Engine, CollectionThresholdStartsAtItsFloor) {
+  kzu_bdd_quit(m);
+  m = kzu_bdd_init();
+  EXPECT_EQ(m->unique_table.gc_floor, BDD_GC_FLOOR);
+  EXPECT_EQ(m->unique_table.gc_limit, BDD_GC_FLOOR);
+  // Below the floor nothing is collected.
+  x.clear();
+  for (int i = 0; i < 16; i++) x.push_back(kzu_bdd_new_var_last(m));
+  bdd f = Pairing(8);
+  kzu_bdd_free(m, f);
+  EXPECT_EQ(m->unique_table.gcs, 0);
 }
 
 TEST_F(Engine, ComputedTableGrowsWithTheNodeCount) {

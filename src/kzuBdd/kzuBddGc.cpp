@@ -89,7 +89,7 @@ void bdd_collect(kzu_bdd_manager m) {
 
 static void bdd_set_gc_limit(kzu_bdd_manager m, long live) {
   unique *u = &m->unique_table;
-  u->gc_limit = 2 * live > BDD_GC_FLOOR ? 2 * live : BDD_GC_FLOOR;
+  u->gc_limit = 2 * live > u->gc_floor ? 2 * live : u->gc_floor;
   if (u->node_limit != 0 && u->node_limit < u->gc_limit) u->gc_limit = u->node_limit;
 }
 

@@ -43,7 +43,8 @@ kzu_bdd_manager kzu_bdd_init(void) {
   unique *u = &m->unique_table;
   u->tables = (var_table **)bdd_alloc_zeroed((m->maxvars + 1) * (long)sizeof(var_table *));
   u->tables[0] = bdd_new_var_table(m);
-  u->gc_limit = BDD_GC_FLOOR;
+  u->gc_floor = BDD_GC_FLOOR;
+  u->gc_limit = u->gc_floor;
   u->node_limit = 0;
   m->check = 1;
   m->canonical_fn = bdd_default_canonical_fn;
