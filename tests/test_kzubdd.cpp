@@ -340,6 +340,32 @@ TEST_F(Engine, ComputedTableGrowsWithTheNodeCount) {
   for (bdd e : {f, g, h}) kzu_bdd_free(m, e);
 }
 
+TEST_F(Engine, ComputedTableGrowthKeepsEntriesFindable) {
+  cache *c = &m->op_cache;
+  const int n = 6000;
+  auto key = [](int i) { return (intptr_t)(i + 1) * 24; };
+  for (int i = 0; i < n; i++) bdd_insert2_data(m, BDD_TAG_TWO_DATA, 7, key(i), i);
+  long before = c->entries;
+  for (int step = 0; step < 3; step++) {
+    bdd_rehash_cache(m, true);
+    EXPECT_EQ(c->size, bdd_primes[BDD_INITIAL_CACHE_INDEX + step + 1]);
+    EXPECT_EQ(kzu_bdd_check_heap(m), 0);  // every entry sits in its own bin
+  }
+  EXPECT_LE(c->entries, before);
+  long found = 0;
+  for (int i = 0; i < n; i++) {
+    intptr_t r = -1;
+    if (bdd_lookup2_data(m, BDD_TAG_TWO_DATA, 7, key(i), &r)) {
+      found++;
+      EXPECT_EQ(r, i);
+    }
+  }
+  // Entries are only ever dropped as counted.
+  EXPECT_EQ(found, c->entries);
+  EXPECT_GT(found, n * 9 / 10);
+  bdd_flush_all(m);
+}
+
 // ---- The operation frame ---------------------------------------------------------------------------
 struct Calls {
   int overflow = 0;

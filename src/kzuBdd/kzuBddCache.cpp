@@ -1,5 +1,8 @@
 // Computed table: two-slot bins of memoised results, with per-tag hooks for
 // hashing, collection, purging, returning and flushing entries.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -29,9 +32,54 @@ static int bdd_two_flush_fn(kzu_bdd_manager, intptr_t *s, void *env) {
   return s[0] == id + BDD_OP_EXISTS_BASE || s[0] == id + BDD_OP_RELPROD_BASE || s[0] == id + BDD_OP_SUBST_BASE;
 }
 
-static cache_bin *bdd_alloc_bins(cache *c, long bins) {
-  c->raw = bdd_alloc_zeroed(bins * (long)sizeof(cache_bin) + 64);
-  return (cache_bin *)(((uintptr_t)c->raw + 63) & ~(uintptr_t)63);
+// Bin arrays are anonymous mappings (page aligned, zero filled), so that
+// growth can extend the mapping instead of holding the old and the new
+// table at once.
+static size_t bdd_bins_bytes(long bins) {
+  size_t page = (size_t)sysconf(_SC_PAGESIZE);
+  size_t bytes = (size_t)bins * sizeof(cache_bin);
+  return (bytes + page - 1) / page * page;
+}
+
+static void bdd_advise_bins(void *p, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  if (bytes >= (size_t)BDD_HUGE_BYTES) madvise(p, bytes, MADV_HUGEPAGE);
+#else
+  (void)p;
+  (void)bytes;
+#endif
+}
+
+static cache_bin *bdd_map_bins(long bins) {
+  size_t bytes = bdd_bins_bytes(bins);
+  void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) {
+    MMout_of_memory(bytes);
+    exit(1);
+  }
+  bdd_advise_bins(p, bytes);
+  return (cache_bin *)p;
+}
+
+static void bdd_unmap_bins(cache_bin *table, long bins) {
+  if (table != nullptr) munmap(table, bdd_bins_bytes(bins));
+}
+
+// Extends the mapping of `table` to `bins` bins (the new part reads as zero);
+// null when the system cannot extend it.
+static cache_bin *bdd_extend_bins(cache_bin *table, long old_bins, long bins) {
+#if defined(MREMAP_MAYMOVE)
+  size_t old_bytes = bdd_bins_bytes(old_bins), bytes = bdd_bins_bytes(bins);
+  void *p = mremap(table, old_bytes, bytes, MREMAP_MAYMOVE);
+  if (p == MAP_FAILED) return nullptr;
+  bdd_advise_bins(p, bytes);
+  return (cache_bin *)p;
+#else
+  (void)table;
+  (void)old_bins;
+  (void)bins;
+  return nullptr;
+#endif
 }
 
 void bdd_init_cache(kzu_bdd_manager m) {
@@ -39,7 +87,7 @@ void bdd_init_cache(kzu_bdd_manager m) {
   memset(c, 0, sizeof(*c));
   c->size_index = BDD_INITIAL_CACHE_INDEX;
   c->size = bdd_primes[c->size_index];
-  c->table = bdd_alloc_bins(c, c->size);
+  c->table = bdd_map_bins(c->size);
   c->cache_ratio = 4;
   c->rehash_fn[BDD_TAG_ITE] = bdd_rehash3;
   c->gc_fn[BDD_TAG_ITE] = kzu_bdd_ite_gc_fn;
@@ -56,8 +104,7 @@ void bdd_init_cache(kzu_bdd_manager m) {
 
 void bdd_free_cache(kzu_bdd_manager m) {
   bdd_flush_all(m);
-  bdd_free_array(m->op_cache.raw);
-  m->op_cache.raw = nullptr;
+  bdd_unmap_bins(m->op_cache.table, m->op_cache.size);
   m->op_cache.table = nullptr;
 }
 
@@ -78,7 +125,7 @@ static inline void bdd_purge_entry(kzu_bdd_manager m, cache_entry *e) {
   }
 }
 
-static inline long bdd_entry_bin(cache *c, const cache_entry *e, long size) {
+long bdd_cache_entry_bin(const cache *c, const cache_entry *e, long size) {
   // The bin of an entry depends on how many arguments its tag hashes.
   bdd_rehash_fn fn = c->rehash_fn[bdd_cache_tag(e)];
   if (fn == bdd_rehash2) return bdd_cache_hash2(e->slot[0], e->slot[1], size);
@@ -172,7 +219,7 @@ void bdd_insert2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr
 // slot 0 moves to slot 1, and an entry pushed out of slot 1 is purged.
 static inline void bdd_move_entry(kzu_bdd_manager m, cache_bin *table, long size, const cache_entry *e) {
   cache *ct = &m->op_cache;
-  cache_bin *bin = &table[bdd_entry_bin(ct, e, size)];
+  cache_bin *bin = &table[bdd_cache_entry_bin(ct, e, size)];
   if (bin->entry[1].slot[0] != 0) {
     bdd_purge_entry(m, &bin->entry[1]);
     ct->entries--;
@@ -181,19 +228,53 @@ static inline void bdd_move_entry(kzu_bdd_manager m, cache_bin *table, long size
   bin->entry[0] = *e;
 }
 
+// Places an old slot-1 entry during growth in place: it only takes a free
+// slot, so that it never displaces a more recent entry.
+static inline void bdd_place_older_entry(kzu_bdd_manager m, cache_bin *table, long size, const cache_entry *e) {
+  cache *ct = &m->op_cache;
+  cache_bin *bin = &table[bdd_cache_entry_bin(ct, e, size)];
+  if (bin->entry[0].slot[0] == 0) {
+    bin->entry[0] = *e;
+  } else if (bin->entry[1].slot[0] == 0) {
+    bin->entry[1] = *e;
+  } else {
+    cache_entry dropped = *e;
+    bdd_purge_entry(m, &dropped);
+    ct->entries--;
+  }
+}
+
+// Growth keeps the table where it is: bins are found by scaling a hash to
+// the table size, so an entry's new bin is never below its old one, and
+// walking the old bins from the top down moves every entry into space that
+// has already been emptied. Slot-0 (recent) entries take precedence.
+static void bdd_grow_cache_in_place(kzu_bdd_manager m, cache_bin *table, long old_size, long new_size) {
+  for (long i = old_size - 1; i >= 0; i--) {
+    cache_entry e0 = table[i].entry[0], e1 = table[i].entry[1];
+    memset(&table[i], 0, sizeof(cache_bin));
+    if (e1.slot[0] != 0) bdd_place_older_entry(m, table, new_size, &e1);
+    if (e0.slot[0] != 0) bdd_move_entry(m, table, new_size, &e0);
+  }
+}
+
 void bdd_rehash_cache(kzu_bdd_manager m, bool grow) {
   cache *ct = &m->op_cache;
   int new_index = ct->size_index + (grow ? 1 : -1);
   if (new_index < 0 || new_index >= BDD_PRIMES) return;
   long new_size = bdd_primes[new_index];
-  void *old_raw = ct->raw;
   cache_bin *old = ct->table;
   long old_size = ct->size;
-  cache_bin *table = bdd_alloc_bins(ct, new_size);
-  for (int slot = 1; slot >= 0; slot--)
-    for (long i = 0; i < old_size; i++)
-      if (old[i].entry[slot].slot[0] != 0) bdd_move_entry(m, table, new_size, &old[i].entry[slot]);
-  bdd_free_array(old_raw);
+  cache_bin *table = grow ? bdd_extend_bins(old, old_size, new_size) : nullptr;
+  if (table != nullptr) {
+    bdd_grow_cache_in_place(m, table, old_size, new_size);
+  } else {
+    // A new table: every slot-1 entry first, then every slot-0 entry.
+    table = bdd_map_bins(new_size);
+    for (int slot = 1; slot >= 0; slot--)
+      for (long i = 0; i < old_size; i++)
+        if (old[i].entry[slot].slot[0] != 0) bdd_move_entry(m, table, new_size, &old[i].entry[slot]);
+    bdd_unmap_bins(old, old_size);
+  }
   ct->table = table;
   ct->size = new_size;
   ct->size_index = new_index;

@@ -79,6 +79,7 @@ long kzu_bdd_check_heap(kzu_bdd_manager m) {
       cache_entry *e = &c->table[i].entry[s];
       if (e->slot[0] == 0) continue;
       entries++;
+      if (bdd_cache_entry_bin(c, e, c->size) != i) rep.fail("cache entry in the wrong bin", e);
       int tag = bdd_cache_tag(e);
       if (tag == BDD_TAG_ITE || tag == BDD_TAG_OP) {
         int first = tag == BDD_TAG_ITE ? 0 : 1;

@@ -162,7 +162,6 @@ typedef struct cache {
   long hits;
   long inserts;
   long collisions;
-  void *raw;  // allocation behind `table` (which is 64-byte aligned)
 } cache;
 
 #define BDD_TAG_ITE 0
@@ -347,6 +346,8 @@ static inline struct bdd_ *bdd_slab_records(void *slab) { return (struct bdd_ *)
 void bdd_init_cache(kzu_bdd_manager m);
 void bdd_free_cache(kzu_bdd_manager m);
 void bdd_rehash_cache(kzu_bdd_manager m, bool grow);
+// The bin of a stored entry in a table of `size` bins.
+long bdd_cache_entry_bin(const cache *c, const cache_entry *e, long size);
 void bdd_purge_cache(kzu_bdd_manager m);  // drops entries that refer to unmarked nodes
 void bdd_flush_cache(kzu_bdd_manager m, bdd_flush_fn fn, void *env);
 void bdd_flush_all(kzu_bdd_manager m);
