@@ -125,16 +125,37 @@ void bdd_rehash_var_table(kzu_bdd_manager m, var_table *t, bool grow) {
   var_table fresh;
   fresh.size = bdd_primes[new_index];
   fresh.table = bdd_alloc_buckets(m, fresh.size);
-  for (long i = 0; i < t->size; i++) {
-    // The chains are walked node by node; fetching later chains' first
-    // nodes ahead overlaps their misses.
-    if (i + 8 < t->size) bdd_prefetch(bdd_bucket_first(t->table[i + 8]));
-    bdd n = bdd_bucket_first(t->table[i]);
-    while (n != nullptr) {
+  // Nodes lie scattered in memory and each chain is a series of dependent
+  // loads, so several chains are walked side by side, one node of each in
+  // turn, with the next node of every chain fetched ahead.
+  enum { LANES = 8 };
+  bdd lane[LANES];
+  long bucket = 0;
+  auto next_chain = [&]() -> bdd {
+    while (bucket < t->size) {
+      bdd head = bdd_bucket_first(t->table[bucket++]);
+      if (head != nullptr) {
+        bdd_prefetch(head);
+        return head;
+      }
+    }
+    return nullptr;
+  };
+  for (int k = 0; k < LANES; k++) lane[k] = next_chain();
+  for (bool busy = true; busy;) {
+    busy = false;
+    for (int k = 0; k < LANES; k++) {
+      bdd n = lane[k];
+      if (n == nullptr) continue;
+      busy = true;
       bdd next = n->next;
+      if (next != nullptr)
+        bdd_prefetch(next);
+      else
+        next = next_chain();
+      lane[k] = next;
       uint64_t h = bdd_node_key(n->data[0], n->data[1]);
       bdd_bucket_push(&fresh, bdd_key_bucket(h, fresh.size), n, bdd_key_summary(h));
-      n = next;
     }
   }
   bdd_free_buckets(m, t->table, t->size);
