@@ -274,6 +274,38 @@ TEST_F(Engine, UniqueTableGrowsAtTheTwentyNinthNode) {
   EXPECT_EQ(t->size, 7);
 }
 
+TEST_F(Engine, BucketArraysReuseAndReleaseTheirChunks) {
+  // Arrays of several size classes, written through and freed in a mixed
+  // order: none overlaps another, each starts zeroed, and once all are free
+  // their chunks have merged back and been released.
+  std::mt19937 rng(11);
+  std::vector<std::pair<bdd_bucket *, long>> live;
+  const long sizes[] = {600, 1019, 2039, 4091, 8179, 16369, 65521, 131063};
+  for (int round = 0; round < 400; round++) {
+    if (!live.empty() && rng() % 3 == 0) {
+      size_t i = rng() % live.size();
+      bdd_bucket *p = live[i].first;
+      for (long k = 0; k < live[i].second; k++) ASSERT_EQ(p[k], (bdd_bucket)p + (bdd_bucket)k);
+      bdd_free_buckets(m, p, live[i].second);
+      live.erase(live.begin() + (long)i);
+    } else {
+      long n = sizes[rng() % 8];
+      bdd_bucket *p = bdd_alloc_buckets(m, n);
+      for (long k = 0; k < n; k++) ASSERT_EQ(p[k], 0u);
+      for (long k = 0; k < n; k++) p[k] = (bdd_bucket)p + (bdd_bucket)k;
+      live.emplace_back(p, n);
+    }
+  }
+  EXPECT_NE(m->bucket_chunks, nullptr);
+  for (auto &a : live) {
+    for (long k = 0; k < a.second; k++) ASSERT_EQ(a.first[k], (bdd_bucket)a.first + (bdd_bucket)k);
+    bdd_free_buckets(m, a.first, a.second);
+  }
+  // The manager's own tables are too small for chunks.
+  EXPECT_EQ(m->bucket_chunks, nullptr);
+  for (void *head : m->bucket_blocks) EXPECT_EQ(head, nullptr);
+}
+
 TEST_F(Engine, CollectionUnderLoad) {
   Make(16);
   std::mt19937 rng(7);

@@ -266,12 +266,10 @@ struct bdd_manager_ {
   } temp_memo[3][BDD_TEMP_MEMO];
   int temp_memo_next[3];
   int next_assoc_id;
-  // Bucket-array blocks by size class (2^12 .. 2^20 bytes) and the chunks
-  // they are carved from.
+  // Free bucket-array blocks by size class (2^12 .. 2^20 bytes) and the
+  // chunks they are carved from (kzuBddUnique.cpp).
   void *bucket_blocks[21];
   void *bucket_chunks;
-  char *bucket_bump;
-  long bucket_bump_left;
   int cache_tags_used;  // bit t set: tag t allocated to a caller
 };
 

@@ -40,8 +40,26 @@ void *bdd_alloc_zeroed(long bytes) {
 void bdd_free_array(void *p) { free(p); }
 
 // ---- Bucket arrays -----------------------------------------------------------------------
+// Arrays of 4 KB to 1 MB come from 2 MB chunks (huge pages where offered),
+// each run as a buddy system: a block of 2^k bytes lies at a multiple of 2^k
+// within its chunk, and a freed block merges with its buddy (the block at
+// the offset that differs in bit k) while that one is free too, so the
+// chunks hold little more than the tables. A chunk's first 4 KB hold its
+// header; a chunk that becomes wholly free is released.
 #define BDD_BUCKET_MIN_CLASS 12
 #define BDD_BUCKET_MAX_CLASS 20
+#define BDD_CHUNK_PAGES (BDD_HUGE_BYTES >> BDD_BUCKET_MIN_CLASS)
+
+struct bdd_bucket_chunk {
+  bdd_bucket_chunk *next, *prev;
+  // Per 4 KB page: the class of the free block that starts there, else 0.
+  uint8_t free_class[BDD_CHUNK_PAGES];
+};
+static_assert(sizeof(bdd_bucket_chunk) <= (1u << BDD_BUCKET_MIN_CLASS), "chunk header fits its first page");
+
+struct bdd_bucket_hole {
+  bdd_bucket_hole *next, *prev;
+};
 
 static int bdd_bucket_class(long bytes) {
   int k = BDD_BUCKET_MIN_CLASS;
@@ -49,35 +67,76 @@ static int bdd_bucket_class(long bytes) {
   return k;
 }
 
+static inline bdd_bucket_chunk *bdd_chunk_of(void *p) {
+  return (bdd_bucket_chunk *)((uintptr_t)p & ~(uintptr_t)(BDD_HUGE_BYTES - 1));
+}
+static inline long bdd_chunk_page(bdd_bucket_chunk *c, void *p) {
+  return (long)(((char *)p - (char *)c) >> BDD_BUCKET_MIN_CLASS);
+}
+
+static void bdd_push_free_block(kzu_bdd_manager m, void *p, int k) {
+  bdd_bucket_hole *b = (bdd_bucket_hole *)p;
+  bdd_bucket_hole *head = (bdd_bucket_hole *)m->bucket_blocks[k];
+  b->prev = nullptr;
+  b->next = head;
+  if (head != nullptr) head->prev = b;
+  m->bucket_blocks[k] = b;
+  bdd_bucket_chunk *c = bdd_chunk_of(p);
+  c->free_class[bdd_chunk_page(c, p)] = (uint8_t)k;
+}
+
+static void bdd_unlink_free_block(kzu_bdd_manager m, void *p, int k) {
+  bdd_bucket_hole *b = (bdd_bucket_hole *)p;
+  if (b->prev != nullptr)
+    b->prev->next = b->next;
+  else
+    m->bucket_blocks[k] = b->next;
+  if (b->next != nullptr) b->next->prev = b->prev;
+  bdd_bucket_chunk *c = bdd_chunk_of(p);
+  c->free_class[bdd_chunk_page(c, p)] = 0;
+}
+
+// A new chunk whose space after the header is one free block of every class.
+static void bdd_new_bucket_chunk(kzu_bdd_manager m) {
+  bdd_bucket_chunk *c = (bdd_bucket_chunk *)bdd_alloc_zeroed(BDD_HUGE_BYTES);
+  kz_debug_assert(bdd_chunk_of(c) == c, "bucket chunk not aligned to its size");
+  c->prev = nullptr;
+  c->next = (bdd_bucket_chunk *)m->bucket_chunks;
+  if (c->next != nullptr) c->next->prev = c;
+  m->bucket_chunks = c;
+  for (int k = BDD_BUCKET_MIN_CLASS; k <= BDD_BUCKET_MAX_CLASS; k++) bdd_push_free_block(m, (char *)c + (1L << k), k);
+}
+
+// Releases chunk c when every block after its header is free.
+static void bdd_release_chunk_if_free(kzu_bdd_manager m, bdd_bucket_chunk *c) {
+  for (int k = BDD_BUCKET_MIN_CLASS; k <= BDD_BUCKET_MAX_CLASS; k++)
+    if (c->free_class[1L << (k - BDD_BUCKET_MIN_CLASS)] != k) return;
+  for (int k = BDD_BUCKET_MIN_CLASS; k <= BDD_BUCKET_MAX_CLASS; k++) bdd_unlink_free_block(m, (char *)c + (1L << k), k);
+  if (c->prev != nullptr)
+    c->prev->next = c->next;
+  else
+    m->bucket_chunks = c->next;
+  if (c->next != nullptr) c->next->prev = c->prev;
+  bdd_free_array(c);
+}
+
 bdd_bucket *bdd_alloc_buckets(kzu_bdd_manager m, long buckets) {
   long bytes = buckets * (long)sizeof(bdd_bucket);
   if (bytes < (1L << BDD_BUCKET_MIN_CLASS) || bytes > (1L << BDD_BUCKET_MAX_CLASS))
     return (bdd_bucket *)bdd_alloc_zeroed(bytes);
   int k = bdd_bucket_class(bytes);
-  void *p = m->bucket_blocks[k];
-  if (p != nullptr) {
-    m->bucket_blocks[k] = *(void **)p;
-  } else {
-    if (m->bucket_bump_left < (1L << k)) {
-      // Hand the rest of the chunk to the smaller classes, then take a new one.
-      for (int j = BDD_BUCKET_MAX_CLASS; j >= BDD_BUCKET_MIN_CLASS; j--) {
-        while (m->bucket_bump_left >= (1L << j)) {
-          *(void **)m->bucket_bump = m->bucket_blocks[j];
-          m->bucket_blocks[j] = m->bucket_bump;
-          m->bucket_bump += 1L << j;
-          m->bucket_bump_left -= 1L << j;
-        }
-      }
-      char *chunk = (char *)bdd_alloc_zeroed(BDD_HUGE_BYTES);
-      *(void **)chunk = m->bucket_chunks;
-      m->bucket_chunks = chunk;
-      // The first block holds the chunk link, so carving starts one block in.
-      m->bucket_bump = chunk + (1L << BDD_BUCKET_MIN_CLASS);
-      m->bucket_bump_left = BDD_HUGE_BYTES - (1L << BDD_BUCKET_MIN_CLASS);
-    }
-    p = m->bucket_bump;
-    m->bucket_bump += 1L << k;
-    m->bucket_bump_left -= 1L << k;
+  int j = k;
+  while (j <= BDD_BUCKET_MAX_CLASS && m->bucket_blocks[j] == nullptr) j++;
+  if (j > BDD_BUCKET_MAX_CLASS) {
+    bdd_new_bucket_chunk(m);
+    j = k;
+  }
+  char *p = (char *)m->bucket_blocks[j];
+  bdd_unlink_free_block(m, p, j);
+  // Split down to the class asked for; the upper halves stay free.
+  while (j > k) {
+    j--;
+    bdd_push_free_block(m, p + (1L << j), j);
   }
   memset(p, 0, (size_t)bytes);
   return (bdd_bucket *)p;
@@ -90,18 +149,28 @@ void bdd_free_buckets(kzu_bdd_manager m, bdd_bucket *p, long buckets) {
     return;
   }
   int k = bdd_bucket_class(bytes);
-  *(void **)p = m->bucket_blocks[k];
-  m->bucket_blocks[k] = p;
+  bdd_bucket_chunk *c = bdd_chunk_of(p);
+  long off = (char *)p - (char *)c;
+  while (k < BDD_BUCKET_MAX_CLASS) {
+    long buddy = off ^ (1L << k);
+    if (c->free_class[buddy >> BDD_BUCKET_MIN_CLASS] != k) break;
+    bdd_unlink_free_block(m, (char *)c + buddy, k);
+    off &= ~(1L << k);
+    k++;
+  }
+  bdd_push_free_block(m, (char *)c + off, k);
+  bdd_release_chunk_if_free(m, c);
 }
 
 void bdd_free_bucket_arena(kzu_bdd_manager m) {
-  void *chunk = m->bucket_chunks;
-  while (chunk != nullptr) {
-    void *next = *(void **)chunk;
-    bdd_free_array(chunk);
-    chunk = next;
+  bdd_bucket_chunk *c = (bdd_bucket_chunk *)m->bucket_chunks;
+  while (c != nullptr) {
+    bdd_bucket_chunk *next = c->next;
+    bdd_free_array(c);
+    c = next;
   }
   m->bucket_chunks = nullptr;
+  for (void *&head : m->bucket_blocks) head = nullptr;
 }
 
 var_table *bdd_new_var_table(kzu_bdd_manager m) {
