@@ -115,9 +115,9 @@ extern const long bdd_primes[BDD_PRIMES];
 // are kept before the first collection instead.
 #define BDD_GC_FLOOR 1048576
 // The computed table may grow (when three-quarters full) up to this many
-// bins (16 MB) whatever the node count: image computations over few live
+// bins (32 MB) whatever the node count: image computations over few live
 // nodes need far more memoised results than one bin per 8 nodes.
-#define BDD_CACHE_MIN_BINS 262139
+#define BDD_CACHE_MIN_BINS 524269
 #define BDD_CHECK_INTERVAL 100
 
 // ---- Computed table --------------------------------------------------------------------
