@@ -113,16 +113,27 @@ void kzu_bdd_support(kzu_bdd_manager m, bdd f, bdd *support);
 int kzu_bdd_is_cube(kzu_bdd_manager m, bdd f);
 
 // ---- Variable blocks and reordering ------------------------------------------------------------
-// Groups the n variables from the level of v downwards into a new block.
+// Groups the n variables from the level of v downwards into a new block;
+// reordering moves a block as a whole and permutes its children only when
+// it is reorderable (new blocks are not). Bad arguments are fatal.
 block kzu_bdd_new_var_block(kzu_bdd_manager m, bdd v, long n);
 void kzu_bdd_var_block_reorderable(kzu_bdd_manager m, block b, int reorderable);
-// Installs a reorder method (null disables dynamic reordering).
+// Installs a reorder method (null disables dynamic reordering). The engine
+// then reorders by itself when a collection leaves more than two thirds of
+// its threshold live, and restarts the operation that was running.
 void kzu_bdd_dynamic_reordering(kzu_bdd_manager m, void (*method)(kzu_bdd_manager));
-// Collects garbage, then reorders with the installed method.
+// Collects garbage, then reorders with the installed method (nothing without
+// one, or inside an operation). No function and no held edge changes.
 void kzu_bdd_reorder(kzu_bdd_manager m);
+// The methods: sifting (growth limit 2.0), the stable window of three, and
+// sifting with a growth limit adapted to the last gain. Installed, they run
+// inside the reordering; called directly, each reorders once by itself.
 void kzu_bdd_reorder_sift(kzu_bdd_manager m);
 void kzu_bdd_reorder_stable_window3(kzu_bdd_manager m);
 void kzu_bdd_reorder_hybrid(kzu_bdd_manager m);
+// Reorderings run so far (on request or dynamically) and their CPU seconds.
+long kzu_bdd_reorderings(kzu_bdd_manager m);
+double kzu_bdd_reorder_seconds(kzu_bdd_manager m);
 
 // ---- Limits, callbacks, collection ------------------------------------------------------------
 // 0 = no limit. An operation that would pass it returns null and calls the

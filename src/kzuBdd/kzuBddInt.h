@@ -89,6 +89,15 @@ static inline void bdd_bucket_push(var_table *vt, long b, struct bdd_ *n, unsign
   vt->table[b] = (uintptr_t)n | ((uintptr_t)(bdd_bucket_summary(h) | s) << 48);
 }
 
+// While the variables are reordered, a node's `spare` field counts its
+// parents instead, bucket heads claim every key and nodes are linked with
+// bdd_bucket_push_raw; the summaries are rebuilt afterwards.
+#define BDD_ALL_KEYS 0xFFFFu
+static inline void bdd_bucket_push_raw(var_table *vt, long b, struct bdd_ *n) {
+  n->next = bdd_bucket_first(vt->table[b]);
+  vt->table[b] = (uintptr_t)n | ((uintptr_t)BDD_ALL_KEYS << 48);
+}
+
 typedef void (*bdd_free_terminal_fn)(kzu_bdd_manager, intptr_t, intptr_t, void *);
 
 typedef struct unique {
@@ -271,6 +280,10 @@ struct bdd_manager_ {
   void *bucket_blocks[21];
   void *bucket_chunks;
   int cache_tags_used;  // bit t set: tag t allocated to a caller
+  int reordering;       // the variables are being reordered (kzuBddReorder.cpp)
+  long reorderings;     // reorderings run
+  double reorder_seconds;  // CPU time they took
+  long swaps;           // adjacent-level exchanges run
 };
 
 // Record manager for records of `bytes` bytes (at most 64).
@@ -322,6 +335,8 @@ static inline bdd bdd_make_external(bdd f) {
 var_table *bdd_new_var_table(kzu_bdd_manager m);
 void bdd_free_var_table(kzu_bdd_manager m, var_table *t);
 void bdd_rehash_var_table(kzu_bdd_manager m, var_table *t, bool grow);
+// Recomputes the key summaries of every chain of t.
+void bdd_rebuild_summaries(var_table *t);
 // Zeroed bucket arrays of `buckets` heads: mid-sized arrays come from
 // power-of-two blocks carved out of huge-page chunks.
 bdd_bucket *bdd_alloc_buckets(kzu_bdd_manager m, long buckets);
@@ -378,7 +393,11 @@ void bdd_periodic_check(kzu_bdd_manager m);
 void bdd_collect(kzu_bdd_manager m);  // mark, purge, sweep; counts a collection
 void bdd_cleanup(kzu_bdd_manager m, int code);
 void bdd_clear_temps(kzu_bdd_manager m);
+// Runs the installed reorder method inside the reordering frame.
 void bdd_reorder_aux(kzu_bdd_manager m);
+// Exchanges the variables at `level` and `level` + 1 inside a frame of its
+// own, whatever the blocks (for tests; not inside an operation).
+void bdd_exchange_levels(kzu_bdd_manager m, long level);
 
 // Runs a top-level operation: `step` returns an edge with a temporary
 // reference; the result is converted to an external reference. Null when the

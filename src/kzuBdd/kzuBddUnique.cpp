@@ -224,13 +224,41 @@ void bdd_rehash_var_table(kzu_bdd_manager m, var_table *t, bool grow) {
         next = next_chain();
       lane[k] = next;
       uint64_t h = bdd_node_key(n->data[0], n->data[1]);
-      bdd_bucket_push(&fresh, bdd_key_bucket(h, fresh.size), n, bdd_key_summary(h));
+      if (m->reordering)
+        bdd_bucket_push_raw(&fresh, bdd_key_bucket(h, fresh.size), n);
+      else
+        bdd_bucket_push(&fresh, bdd_key_bucket(h, fresh.size), n, bdd_key_summary(h));
     }
   }
   bdd_free_buckets(m, t->table, t->size);
   t->table = fresh.table;
   t->size = fresh.size;
   t->size_index = new_index;
+}
+
+void bdd_rebuild_summaries(var_table *t) {
+  for (long i = 0; i < t->size; i++) {
+    // Reverse the chain, then walk it back from its tail, restoring the
+    // links and giving each node the summary of the nodes after it.
+    bdd prev = nullptr;
+    for (bdd n = bdd_bucket_first(t->table[i]); n != nullptr;) {
+      bdd next = n->next;
+      n->next = prev;
+      prev = n;
+      n = next;
+    }
+    unsigned acc = 0;
+    bdd after = nullptr;
+    for (bdd n = prev; n != nullptr;) {
+      bdd next = n->next;
+      n->spare = acc;
+      acc |= bdd_key_summary(bdd_node_key(n->data[0], n->data[1]));
+      n->next = after;
+      after = n;
+      n = next;
+    }
+    t->table[i] = (uintptr_t)after | ((uintptr_t)acc << 48);
+  }
 }
 
 // ---- Node records --------------------------------------------------------------------
