@@ -4,8 +4,10 @@
 // sides, and prints one table. The last line is the geometric mean of the
 // time ratios.
 //
-//   kzbench --kz PATH --peer PATH [--synth CMD] [--quick] [--runs N] [WORKLOAD...]
+//   kzbench --kz PATH --peer PATH [--synth CMD] [--quick] [--runs N] [--kz-sift] [WORKLOAD...]
 //
+// --kz-sift turns dynamic sifting on in this project's engine (the peer's
+// side stays without reordering) and adds a table of the reordering time.
 // Workloads: queens, mult, milner (fused and split), text, synth; default all.
 #include <fcntl.h>
 #include <signal.h>
@@ -266,7 +268,7 @@ std::vector<double> rssMiB(const std::vector<Run> &runs) {
 
 void usage(const char *prog) {
   fprintf(stderr,
-          "usage: %s --kz PATH [--peer PATH] [--synth CMD] [--quick] [--runs N] "
+          "usage: %s --kz PATH [--peer PATH] [--synth CMD] [--quick] [--runs N] [--kz-sift] "
           "[queens|mult|milner|text|synth ...]\n",
           prog);
 }
@@ -276,6 +278,7 @@ void usage(const char *prog) {
 int main(int argc, char **argv) {
   std::string kz, peer, synth;
   bool quick = false;
+  bool kzSift = false;  // dynamic sifting on this project's side
   int runsWanted = 0;
   std::vector<std::string> chosen;
   for (int i = 1; i < argc; i++) {
@@ -288,6 +291,8 @@ int main(int argc, char **argv) {
       synth = argv[++i];
     else if (a == "--quick")
       quick = true;
+    else if (a == "--kz-sift")
+      kzSift = true;
     else if (a == "--runs" && i + 1 < argc)
       runsWanted = atoi(argv[++i]);
     else if (a == "queens" || a == "mult" || a == "milner" || a == "text" || a == "synth")
@@ -336,7 +341,9 @@ int main(int argc, char **argv) {
     for (int r = 0; r < n; r++) {
       fprintf(stderr, "[bench] %s %d: run %d/%d\n", p.label.c_str(), p.size, r + 1, n);
       std::string sz = std::to_string(p.size);
-      Run a = runChild({kz, p.workload, sz});
+      std::vector<std::string> kzArgs = {kz, p.workload, sz};
+      if (kzSift) kzArgs.push_back("sift");
+      Run a = runChild(kzArgs);
       if (!a.ok) o.error = "kelvax: " + a.error;
       o.kz.push_back(a);
       double slowest = a.wall;
@@ -424,6 +431,19 @@ int main(int argc, char **argv) {
     printf("%-13s %4d  %8.3f %13.0f %13.0f %5.0f %10.1f\n", o.pt.label.c_str(), o.pt.size,
            look > 0 ? r.num("hits") / look : 0.0, look, r.num("finds"), r.num("gcs"),
            peakNodes > 0 ? bytes / peakNodes : 0.0);
+  }
+
+  if (kzSift) {
+    printf("\nkelvax dynamic sifting (first run): reorderings, CPU seconds spent reordering, their share of the "
+           "timed part\n");
+    printf("%-13s %4s  %11s %10s %6s\n", "workload", "size", "reorderings", "reorder s", "share");
+    for (const Outcome &o : outcomes) {
+      if (!o.error.empty() || o.kz.empty()) continue;
+      const Run &r = o.kz[0];
+      double secs = r.num("seconds");
+      printf("%-13s %4d  %11.0f %10.3f %6.2f\n", o.pt.label.c_str(), o.pt.size, r.num("reorderings"),
+             r.num("reorder_seconds"), secs > 0 ? r.num("reorder_seconds") / secs : 0.0);
+    }
   }
 
   // Text form: nodes per second of each phase; a flat ns/node column shows

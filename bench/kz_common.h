@@ -21,6 +21,7 @@ struct Ctx {
 
   explicit Ctx(int nvars) : mgr(bdd_start(nvars)) {
     for (int i = 0; i < nvars; i++) var.push_back(bdd_get_variable(mgr, (bdd_variableId)i));
+    if (kzb_dynamic_sift) bdd_dynamic_reordering(mgr, BDD_REORDER_SIFT, BDD_REORDER_VERBOSITY_DEFAULT);
   }
   ~Ctx() {
     for (bdd_t *v : var) bdd_free(v);

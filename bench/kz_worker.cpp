@@ -1,4 +1,5 @@
-// One benchmark run on this project's engine: kzbench_kz WORKLOAD SIZE.
+// One benchmark run on this project's engine: kzbench_kz WORKLOAD SIZE [sift]
+// (sift: dynamic sifting on).
 // Workloads: queens, mult, milner-fused, milner-split, text. The result is
 // one line of key=value pairs on descriptor 3 when the driver opened it,
 // else on standard output (the library's own lines go to standard output).
@@ -12,10 +13,11 @@
 #include "kz_workloads.h"
 
 int main(int argc, char **argv) {
-  if (argc != 3) {
-    fprintf(stderr, "usage: %s queens|mult|milner-fused|milner-split|text SIZE\n", argv[0]);
+  if (argc != 3 && !(argc == 4 && strcmp(argv[3], "sift") == 0)) {
+    fprintf(stderr, "usage: %s queens|mult|milner-fused|milner-split|text SIZE [sift]\n", argv[0]);
     return 2;
   }
+  kzb_dynamic_sift = argc == 4;
   const char *w = argv[1];
   int n = atoi(argv[2]);
   if (n <= 0) {
@@ -42,10 +44,11 @@ int main(int argc, char **argv) {
   if (out == nullptr) out = stdout;
   fprintf(out,
           "seconds=%.6f count=%.17g onset=%.17g iterations=%ld nodes=%ld peak_nodes=%ld "
-          "lookups=%ld hits=%ld gcs=%ld finds=%ld write=%.6f read=%.6f rename=%.6f text_bytes=%ld ok=%d\n",
+          "lookups=%ld hits=%ld gcs=%ld finds=%ld write=%.6f read=%.6f rename=%.6f text_bytes=%ld "
+          "reorderings=%ld reorder_seconds=%.6f ok=%d\n",
           r.seconds, r.count, r.onset, r.iterations, r.nodes, r.peak_nodes, r.cache_lookups,
           r.cache_hits, r.gcs, r.finds, r.write_seconds, r.read_seconds, r.rename_seconds, r.text_bytes,
-          r.ok ? 1 : 0);
+          r.reorderings, r.reorder_seconds, r.ok ? 1 : 0);
   if (!r.ok) fprintf(stderr, "%s %d: %s\n", w, n, r.note.c_str());
   fclose(out);
   return r.ok ? 0 : 1;

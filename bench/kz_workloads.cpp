@@ -13,6 +13,8 @@
 
 #include "kz_common.h"
 
+bool kzb_dynamic_sift = false;
+
 namespace kzb {
 
 namespace {
@@ -29,11 +31,14 @@ struct OnOff {
 };
 
 struct Counter {
+  bdd_manager *mgr;
   int nvars;
   std::vector<int> fromLevel;  // counted variables at levels >= l
   std::unordered_map<bdd_node *, OnOff> memo;  // per regular node
 
-  int level(bdd_t *g) { return bdd_is_tautology(g, 1) || bdd_is_tautology(g, 0) ? nvars : (int)bdd_top_var_id(g); }
+  int level(bdd_t *g) {
+    return bdd_is_tautology(g, 1) || bdd_is_tautology(g, 0) ? nvars : (int)bdd_top_var_level(mgr, g);
+  }
   // Counted variables strictly between level a and level b (a < b).
   int between(int a, int b) { return fromLevel[(size_t)a + 1] - fromLevel[(size_t)b]; }
 
@@ -64,11 +69,13 @@ struct Counter {
 
 double countOver(Ctx &ctx, bdd_t *f, const std::vector<int> &ids) {
   Counter k;
+  k.mgr = ctx.mgr;
   k.nvars = (int)ctx.var.size();
   k.fromLevel.assign((size_t)k.nvars + 2, 0);
   std::vector<char> counted((size_t)k.nvars, 0);
   for (int id : ids) counted[(size_t)id] = 1;
-  for (int l = k.nvars - 1; l >= 0; l--) k.fromLevel[(size_t)l] = k.fromLevel[(size_t)l + 1] + counted[(size_t)l];
+  for (int l = k.nvars - 1; l >= 0; l--)
+    k.fromLevel[(size_t)l] = k.fromLevel[(size_t)l + 1] + counted[bdd_get_id_from_level(ctx.mgr, l)];
   return k.visit(f).on * std::ldexp(1.0, k.fromLevel[0] - k.fromLevel[(size_t)k.level(f)]);
 }
 
@@ -96,6 +103,8 @@ void readStats(Ctx &ctx, kzb_result &r) {
   r.gcs = statValue(buf, "Number of garbage collections: ");
   r.finds = statValue(buf, "Number of find operations: ");
   free(buf);
+  r.reorderings = kzu_bdd_reorderings((kzu_bdd_manager)ctx.mgr);
+  r.reorder_seconds = kzu_bdd_reorder_seconds((kzu_bdd_manager)ctx.mgr);
   r.peak_nodes = ctx.peak;
 }
 

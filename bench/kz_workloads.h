@@ -21,9 +21,14 @@ struct kzb_result {
   // Text form only: seconds of each phase and the text length.
   double write_seconds = 0, read_seconds = 0, rename_seconds = 0;
   long text_bytes = 0;
+  long reorderings = 0;     // dynamic reorderings (kzb_dynamic_sift) and their CPU time
+  double reorder_seconds = 0;
   bool ok = true;           // internal consistency (text form round trip)
   std::string note;         // why ok is false
 };
+
+// Dynamic sifting on in every manager the workloads make (off by default).
+extern bool kzb_dynamic_sift;
 
 // N-queens on an n x n board; count = number of solutions.
 kzb_result kzb_queens(int n);
