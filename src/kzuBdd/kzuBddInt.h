@@ -90,12 +90,12 @@ static inline void bdd_bucket_push(var_table *vt, long b, struct bdd_ *n, unsign
 }
 
 // While the variables are reordered, a node's `spare` field counts its
-// parents instead, bucket heads claim every key and nodes are linked with
-// bdd_bucket_push_raw; the summaries are rebuilt afterwards.
-#define BDD_ALL_KEYS 0xFFFFu
-static inline void bdd_bucket_push_raw(var_table *vt, long b, struct bdd_ *n) {
-  n->next = bdd_bucket_first(vt->table[b]);
-  vt->table[b] = (uintptr_t)n | ((uintptr_t)BDD_ALL_KEYS << 48);
+// parents instead: only the bucket heads keep summaries, and nodes are
+// linked with bdd_bucket_push_raw. The node summaries are rebuilt afterwards.
+static inline void bdd_bucket_push_raw(var_table *vt, long b, struct bdd_ *n, unsigned s) {
+  bdd_bucket h = vt->table[b];
+  n->next = bdd_bucket_first(h);
+  vt->table[b] = (uintptr_t)n | ((uintptr_t)(bdd_bucket_summary(h) | s) << 48);
 }
 
 typedef void (*bdd_free_terminal_fn)(kzu_bdd_manager, intptr_t, intptr_t, void *);

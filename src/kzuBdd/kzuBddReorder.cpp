@@ -88,10 +88,8 @@ void bdd_add_internal_references(kzu_bdd_manager m) {
   unique *u = &m->unique_table;
   for (long id = 0; id <= m->vars; id++) {
     var_table *vt = u->tables[id];
-    for (long i = 0; i < vt->size; i++) {
-      vt->table[i] |= (uintptr_t)BDD_ALL_KEYS << 48;
+    for (long i = 0; i < vt->size; i++)
       for (bdd n = bdd_bucket_first(vt->table[i]); n != nullptr; n = n->next) n->spare = 0;
-    }
   }
   for (long level = 0; level < m->vars; level++) {
     var_table *vt = u->tables[m->indexindexes[level]];
@@ -165,9 +163,12 @@ bdd bdd_reorder_find(kzu_bdd_manager m, long id, bdd t, bdd e) {
   }
   unique *u = &m->unique_table;
   var_table *vt = u->tables[id];
-  long b = bdd_node_hash(t, e, vt->size);
-  for (bdd n = bdd_bucket_first(vt->table[b]); n != nullptr; n = n->next)
-    if (n->data[0] == t && n->data[1] == e) return bdd_complement_if(n, negate);
+  uint64_t h = bdd_node_key(t, e);
+  long b = bdd_key_bucket(h, vt->size);
+  unsigned s = bdd_key_summary(h);
+  if ((bdd_bucket_summary(vt->table[b]) & s) == s)
+    for (bdd n = bdd_bucket_first(vt->table[b]); n != nullptr; n = n->next)
+      if (n->data[0] == t && n->data[1] == e) return bdd_complement_if(n, negate);
   struct bdd_ *n = bdd_new_node_record(m);
   n->indexindex = (uint16_t)id;
   n->refs = 0;
@@ -175,7 +176,7 @@ bdd bdd_reorder_find(kzu_bdd_manager m, long id, bdd t, bdd e) {
   n->spare = 0;
   n->data[0] = t;
   n->data[1] = e;
-  bdd_bucket_push_raw(vt, b, n);
+  bdd_bucket_push_raw(vt, b, n, s);
   vt->entries++;
   u->entries++;
   bdd_parent_inc(t);
@@ -241,7 +242,8 @@ void bdd_exchange(kzu_bdd_manager m, long level) {
     if (bdd_unreferenced(n)) kzu_bdd_fatal("bdd_exchange_aux: how did this happen?");
     bdd_parent_dec(m, f1);
     bdd_parent_dec(m, f0);
-    bdd_bucket_push_raw(yt, bdd_node_hash(t, e, yt->size), n);
+    uint64_t h = bdd_node_key(t, e);
+    bdd_bucket_push_raw(yt, bdd_key_bucket(h, yt->size), n, bdd_key_summary(h));
     yt->entries++;
     if (yt->entries > 4 * yt->size) bdd_rehash_var_table(m, yt, true);
   }

@@ -225,7 +225,7 @@ void bdd_rehash_var_table(kzu_bdd_manager m, var_table *t, bool grow) {
       lane[k] = next;
       uint64_t h = bdd_node_key(n->data[0], n->data[1]);
       if (m->reordering)
-        bdd_bucket_push_raw(&fresh, bdd_key_bucket(h, fresh.size), n);
+        bdd_bucket_push_raw(&fresh, bdd_key_bucket(h, fresh.size), n, bdd_key_summary(h));
       else
         bdd_bucket_push(&fresh, bdd_key_bucket(h, fresh.size), n, bdd_key_summary(h));
     }
