@@ -90,6 +90,7 @@ void kzu_bdd_quit(kzu_bdd_manager m) {
   bdd_free_assoc_array(&m->temp_assoc);
   bdd_clear_assoc_memo(m);
   bdd_free_block(m, m->super_block);
+  bdd_free_array(m->reorder_scratch);
   if (m->reorder_data != nullptr) mem_free_block((pointer)m->reorder_data);
   for (int i = 0; i < 8; i++) mem_free_rec_mgr(m->rms[i]);
   bdd_free_array(m);

@@ -283,6 +283,8 @@ struct bdd_manager_ {
   int reordering;       // the variables are being reordered (kzuBddReorder.cpp)
   long reorderings;     // reorderings run
   double reorder_seconds;  // CPU time they took
+  struct bdd_ **reorder_scratch;  // node array of the exchanges
+  long reorder_scratch_size;
   long swaps;           // adjacent-level exchanges run
 };
 

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 
 #include "kzuBdd/kzuBddInt.h"
 
@@ -185,6 +186,52 @@ bdd bdd_reorder_find(kzu_bdd_manager m, long id, bdd t, bdd e) {
   return bdd_complement_if(n, negate);
 }
 
+// Room for n node pointers, kept by the manager between exchanges.
+struct bdd_ **bdd_reorder_scratch(kzu_bdd_manager m, long n) {
+  if (n > m->reorder_scratch_size) {
+    bdd_free_array(m->reorder_scratch);
+    long size = n > 2 * m->reorder_scratch_size ? n : 2 * m->reorder_scratch_size;
+    m->reorder_scratch = (struct bdd_ **)bdd_alloc_zeroed(size * (long)sizeof(struct bdd_ *));
+    m->reorder_scratch_size = size;
+  }
+  return m->reorder_scratch;
+}
+
+// Calls visit on every node of t; several chains are walked side by side
+// with each one's next node fetched ahead. `visit` must not relink nodes.
+template <class Visit>
+void bdd_walk_chains(var_table *t, Visit visit) {
+  enum { LANES = 8 };
+  bdd lane[LANES];
+  long bucket = 0;
+  auto next_chain = [&]() -> bdd {
+    while (bucket < t->size) {
+      bdd head = bdd_bucket_first(t->table[bucket++]);
+      if (head != nullptr) {
+        bdd_prefetch(head);
+        return head;
+      }
+    }
+    return nullptr;
+  };
+  for (int k = 0; k < LANES; k++) lane[k] = next_chain();
+  for (bool busy = true; busy;) {
+    busy = false;
+    for (int k = 0; k < LANES; k++) {
+      bdd n = lane[k];
+      if (n == nullptr) continue;
+      busy = true;
+      bdd next = n->next;
+      if (next != nullptr)
+        bdd_prefetch(next);
+      else
+        next = next_chain();
+      lane[k] = next;
+      visit(n);
+    }
+  }
+}
+
 void bdd_swap_assoc_last(var_assoc *va, long level, long x) {
   if (va->last == level)
     va->last = level + 1;  // its deepest variable, x, moves down
@@ -199,28 +246,49 @@ void bdd_exchange(kzu_bdd_manager m, long level) {
   unique *u = &m->unique_table;
   long x = m->indexindexes[level], y = m->indexindexes[level + 1];
   var_table *xt = u->tables[x], *yt = u->tables[y];
-  // 1. x's nodes that test y move to a work list.
-  struct bdd_ *work = nullptr;
-  bdd_filter_table(xt, [&](bdd n) {
+  // 1. x's nodes are gathered (its chains walked side by side) and sorted:
+  // garbage is freed, nodes that test y move to the front of the array as
+  // the work list, the others go back into x's table.
+  long gathered = 0;
+  struct bdd_ **nodes = bdd_reorder_scratch(m, xt->entries);
+  bdd_walk_chains(xt, [&](bdd n) { nodes[gathered++] = n; });
+  memset(xt->table, 0, (size_t)xt->size * sizeof(bdd_bucket));
+  xt->entries = 0;
+  long nwork = 0;
+  for (long i = 0; i < gathered; i++) {
+    if (i + 8 < gathered) {
+      bdd_prefetch(bdd_regular(nodes[i + 8]->data[0]));
+      bdd_prefetch(bdd_regular(nodes[i + 8]->data[1]));
+    }
+    struct bdd_ *n = nodes[i];
     if (bdd_unreferenced(n)) {
-      xt->entries--;
       u->entries--;
       bdd t = n->data[0], e = n->data[1];
       bdd_release_node(m, n);
       bdd_parent_dec(m, t);
       bdd_parent_dec(m, e);
-      return true;
+    } else if (bdd_id(n->data[0]) == y || bdd_id(n->data[1]) == y) {
+      nodes[nwork++] = n;
+    } else {
+      uint64_t h = bdd_node_key(n->data[0], n->data[1]);
+      bdd_bucket_push_raw(xt, bdd_key_bucket(h, xt->size), n, bdd_key_summary(h));
+      xt->entries++;
     }
-    if (bdd_id(n->data[0]) != y && bdd_id(n->data[1]) != y) return false;
-    xt->entries--;
-    n->next = work;
-    work = n;
-    return true;
-  });
-  // 2. Each becomes (y, (x, f11, f01), (x, f10, f00)).
-  while (work != nullptr) {
-    struct bdd_ *n = work;
-    work = n->next;
+  }
+  // 2. Each becomes (y, (x, f11, f01), (x, f10, f00)). The grandchildren
+  // that the new x-nodes count as theirs are fetched ahead.
+  for (long j = 0; j < nwork; j++) {
+    if (j + 2 < nwork) {
+      struct bdd_ *w = nodes[j + 2];
+      for (bdd c : {w->data[0], w->data[1]}) {
+        struct bdd_ *cn = bdd_regular(c);
+        if (cn->indexindex == y) {
+          bdd_prefetch(bdd_regular(cn->data[0]));
+          bdd_prefetch(bdd_regular(cn->data[1]));
+        }
+      }
+    }
+    struct bdd_ *n = nodes[j];
     bdd f1 = n->data[0], f0 = n->data[1];
     bdd f11 = f1, f10 = f1, f01 = f0, f00 = f0;
     if (bdd_id(f1) == y) {
