@@ -171,6 +171,8 @@ typedef struct cache {
   long hits;
   long inserts;
   long collisions;
+  long hits_at_growth;  // hits and lookups when the table last grew
+  long lookups_at_growth;
 } cache;
 
 #define BDD_TAG_ITE 0
