@@ -377,6 +377,8 @@ static inline long bdd_cache_hash2(intptr_t a, intptr_t b, long size) {
   uint64_t h = (uint64_t)a * 0x9E3779B97F4A7C15ull + (uint64_t)b * 0xC2B2AE3D27D4EB4Full;
   return (long)(((h >> 32) * (uint64_t)size) >> 32);
 }
+// Fetches ahead the bin where a three-argument entry would be found.
+static inline void bdd_prefetch_bin3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c);
 long bdd_rehash3(intptr_t *slots);
 long bdd_rehash2(intptr_t *slots);
 long bdd_rehash1(intptr_t *slots);
@@ -386,6 +388,11 @@ void bdd_insert3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c,
 // Data entries (no reference taken on the result).
 bool bdd_lookup2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t *result);
 void bdd_insert2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t result);
+
+static inline void bdd_prefetch_bin3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c) {
+  cache *ct = &m->op_cache;
+  bdd_prefetch(&ct->table[bdd_cache_hash3(bdd_cache_key0(a, tag), b, c, ct->size)]);
+}
 
 // ---- Collection and operation frame (kzuBddGc.cpp) -----------------------------------------------------------------
 // Thrown by the periodic check to leave the running operation: 1 = abort

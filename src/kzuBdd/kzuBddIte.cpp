@@ -38,6 +38,10 @@ bdd kzu_bdd_and_step(kzu_bdd_manager m, bdd f, bdd g) {
       f1 = f0 = f;
     }
   }
+  // The else-part's entry is fetched while the then-part is computed.
+  if (!bdd_is_const(f0) && !bdd_is_const(g0))
+    bdd_prefetch_bin3(m, BDD_TAG_ITE, (intptr_t)((uintptr_t)f0 < (uintptr_t)g0 ? f0 : g0),
+                      (intptr_t)((uintptr_t)f0 < (uintptr_t)g0 ? g0 : f0), (intptr_t)m->zero);
   bdd t = kzu_bdd_and_step(m, f1, g1);
   bdd e = kzu_bdd_and_step(m, f0, g0);
   r = bdd_find(m, id, t, e);
