@@ -85,6 +85,10 @@ static bdd bdd_rel_prod_step(kzu_bdd_manager m, bdd f, bdd g, intptr_t op, var_a
     g0 = bdd_else_of(g);
   }
   bool q = assoc->assoc[id] != nullptr;
+  // The else-part's entry is fetched while the then-part is computed.
+  if (!bdd_is_const(f0) && !bdd_is_const(g0))
+    bdd_prefetch_bin3(m, BDD_TAG_OP, op, (intptr_t)((uintptr_t)f0 < (uintptr_t)g0 ? f0 : g0),
+                      (intptr_t)((uintptr_t)f0 < (uintptr_t)g0 ? g0 : f0));
   bdd t = bdd_rel_prod_step(m, f1, g1, op, assoc);
   if (q && t == one) {
     r = t;
