@@ -4,10 +4,15 @@
 // sides, and prints one table. The last line is the geometric mean of the
 // time ratios.
 //
-//   kzbench --kz PATH --peer PATH [--synth CMD] [--quick] [--runs N] [--kz-sift] [WORKLOAD...]
+//   kzbench --kz PATH --peer PATH [--synth CMD] [--quick] [--runs N] [--kz-sift]
+//           [--kz-default-sizing] [WORKLOAD...]
 //
 // --kz-sift turns dynamic sifting on in this project's engine (the peer's
 // side stays without reordering) and adds a table of the reordering time.
+// This project's engine gets the peer's initial room (a million nodes before
+// the first collection, about a million computed-table entries);
+// --kz-default-sizing runs it with its own defaults instead (collections from
+// 10000 live nodes, a computed table that grows with the node count).
 // Workloads: queens, mult, milner (fused and split), text, synth; default all.
 #include <fcntl.h>
 #include <signal.h>
@@ -268,7 +273,7 @@ std::vector<double> rssMiB(const std::vector<Run> &runs) {
 
 void usage(const char *prog) {
   fprintf(stderr,
-          "usage: %s --kz PATH [--peer PATH] [--synth CMD] [--quick] [--runs N] [--kz-sift] "
+          "usage: %s --kz PATH [--peer PATH] [--synth CMD] [--quick] [--runs N] [--kz-sift] [--kz-default-sizing] "
           "[queens|mult|milner|text|synth ...]\n",
           prog);
 }
@@ -279,6 +284,7 @@ int main(int argc, char **argv) {
   std::string kz, peer, synth;
   bool quick = false;
   bool kzSift = false;  // dynamic sifting on this project's side
+  bool kzDefaultSizing = false;
   int runsWanted = 0;
   std::vector<std::string> chosen;
   for (int i = 1; i < argc; i++) {
@@ -293,6 +299,8 @@ int main(int argc, char **argv) {
       quick = true;
     else if (a == "--kz-sift")
       kzSift = true;
+    else if (a == "--kz-default-sizing")
+      kzDefaultSizing = true;
     else if (a == "--runs" && i + 1 < argc)
       runsWanted = atoi(argv[++i]);
     else if (a == "queens" || a == "mult" || a == "milner" || a == "text" || a == "synth")
@@ -343,6 +351,7 @@ int main(int argc, char **argv) {
       std::string sz = std::to_string(p.size);
       std::vector<std::string> kzArgs = {kz, p.workload, sz};
       if (kzSift) kzArgs.push_back("sift");
+      if (kzDefaultSizing) kzArgs.push_back("default-sizing");
       Run a = runChild(kzArgs);
       if (!a.ok) o.error = "kelvax: " + a.error;
       o.kz.push_back(a);
@@ -382,6 +391,11 @@ int main(int argc, char **argv) {
   // ---- The table --------------------------------------------------------------------
   printf("machine: %ld cores, %s; load average at start %s, at end %s\n", sysconf(_SC_NPROCESSORS_ONLN),
          cpuModel().c_str(), loadStart.c_str(), loadEnd.c_str());
+  printf("kelvax: %s; dynamic sifting %s\n",
+         kzDefaultSizing ? "its own sizing (collections from 10000 live nodes)"
+                         : "the peer's room (no collection below 1000000 live nodes, computed table up to 524269 "
+                           "two-entry bins)",
+         kzSift ? "on" : "off");
   printf("times: CPU seconds of the timed part, median [min-max] of the runs shown; "
          "ratio = kelvax / BuDDy; nodes: result size (kelvax counts the terminal and shares\n"
          "a node between f and not f, BuDDy counts neither); peak live: most nodes held in the "

@@ -21,6 +21,10 @@ struct Ctx {
 
   explicit Ctx(int nvars) : mgr(bdd_start(nvars)) {
     for (int i = 0; i < nvars; i++) var.push_back(bdd_get_variable(mgr, (bdd_variableId)i));
+    // The peer starts with a million node records and 250000-entry caches per
+    // kind of operation; the same room here: no collection below a million
+    // live nodes and a computed table that may grow to about a million entries.
+    if (!kzb_default_sizing) kzu_bdd_set_sizing((kzu_bdd_manager)mgr, 1000000, 524269);
     if (kzb_dynamic_sift) bdd_dynamic_reordering(mgr, BDD_REORDER_SIFT, BDD_REORDER_VERBOSITY_DEFAULT);
   }
   ~Ctx() {

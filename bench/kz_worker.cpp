@@ -1,5 +1,7 @@
-// One benchmark run on this project's engine: kzbench_kz WORKLOAD SIZE [sift]
-// (sift: dynamic sifting on).
+// One benchmark run on this project's engine:
+//   kzbench_kz WORKLOAD SIZE [sift] [default-sizing]
+// (sift: dynamic sifting on; default-sizing: the engine's own initial sizing
+// instead of the peer's).
 // Workloads: queens, mult, milner-fused, milner-split, text. The result is
 // one line of key=value pairs on descriptor 3 when the driver opened it,
 // else on standard output (the library's own lines go to standard output).
@@ -13,11 +15,19 @@
 #include "kz_workloads.h"
 
 int main(int argc, char **argv) {
-  if (argc != 3 && !(argc == 4 && strcmp(argv[3], "sift") == 0)) {
-    fprintf(stderr, "usage: %s queens|mult|milner-fused|milner-split|text SIZE [sift]\n", argv[0]);
+  bool badArgs = argc < 3;
+  for (int i = 3; i < argc; i++) {
+    if (strcmp(argv[i], "sift") == 0)
+      kzb_dynamic_sift = true;
+    else if (strcmp(argv[i], "default-sizing") == 0)
+      kzb_default_sizing = true;
+    else
+      badArgs = true;
+  }
+  if (badArgs) {
+    fprintf(stderr, "usage: %s queens|mult|milner-fused|milner-split|text SIZE [sift] [default-sizing]\n", argv[0]);
     return 2;
   }
-  kzb_dynamic_sift = argc == 4;
   const char *w = argv[1];
   int n = atoi(argv[2]);
   if (n <= 0) {

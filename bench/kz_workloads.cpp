@@ -14,6 +14,7 @@
 #include "kz_common.h"
 
 bool kzb_dynamic_sift = false;
+bool kzb_default_sizing = false;
 
 namespace kzb {
 

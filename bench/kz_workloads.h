@@ -29,6 +29,8 @@ struct kzb_result {
 
 // Dynamic sifting on in every manager the workloads make (off by default).
 extern bool kzb_dynamic_sift;
+// The engine's own initial sizing instead of the peer's (off by default).
+extern bool kzb_default_sizing;
 
 // N-queens on an n x n board; count = number of solutions.
 kzb_result kzb_queens(int n);

@@ -30,9 +30,6 @@ class Engine : public ::testing::Test {
   void Make(int n) {
     if (m != nullptr) kzu_bdd_quit(m);
     m = kzu_bdd_init();
-    // The collection rule with a floor of 10000 nodes, so that modest work
-    // runs collections.
-    m->unique_table.gc_floor = m->unique_table.gc_limit = 10000;
     x.clear();
     for (int i = 0; i < n; i++) x.push_back(kzu_bdd_new_var_last(m));
   }
@@ -346,17 +343,43 @@ TEST_F(Engine, CollectionUnderLoad) {
   EXPECT_EQ(m->unique_table.entries, 17);  // terminal and projections
 }
 
-TEST_F(Engine, CollectionThresholdStartsAtItsFloor) {
-  kzu_bdd_quit(m);
-  m = kzu_bdd_init();
-  EXPECT_EQ(m->unique_table.gc_floor, BDD_GC_FLOOR);
-  EXPECT_EQ(m->unique_table.gc_limit, BDD_GC_FLOOR);
-  // Below the floor nothing is collected.
+TEST_F(Engine, SizingRaisesTheFloorsButNeverLowersThem) {
+  EXPECT_EQ(m->unique_table.gc_limit, 10000);
+  EXPECT_EQ(m->op_cache.min_bins, 0);
+  kzu_bdd_set_sizing(m, 10, -5);
+  EXPECT_EQ(m->unique_table.gc_floor, 10000);
+  EXPECT_EQ(m->unique_table.gc_limit, 10000);
+  EXPECT_EQ(m->op_cache.min_bins, 0);
+  kzu_bdd_node_limit(m, 500000);
+  kzu_bdd_set_sizing(m, 1 << 20, 524269);
+  EXPECT_EQ(m->unique_table.gc_limit, 500000);  // the node limit still caps it
+  kzu_bdd_node_limit(m, 0);
+  kzu_bdd_set_sizing(m, 1 << 20, 524269);
+  EXPECT_EQ(m->unique_table.gc_limit, 1 << 20);
+  // Below the raised floor nothing is collected.
   x.clear();
   for (int i = 0; i < 16; i++) x.push_back(kzu_bdd_new_var_last(m));
-  bdd f = Pairing(8);
-  kzu_bdd_free(m, f);
+  for (int r = 0; r < 40; r++) kzu_bdd_free(m, Pairing(8));
   EXPECT_EQ(m->unique_table.gcs, 0);
+}
+
+TEST_F(Engine, ComputedTableGrowsForFewNodesOnlyWithinAnAllowance) {
+  // Many look-ups over few live nodes fill the table; by default that alone
+  // never grows it, within a caller's allowance it does.
+  for (long allowance : {0L, 524269L}) {
+    Make(24);
+    kzu_bdd_set_sizing(m, 0, allowance);
+    for (int r = 0; r < 30; r++) {
+      bdd f = Pairing(12);
+      bdd g = kzu_bdd_xor(m, f, x[(size_t)r % 24]);
+      kzu_bdd_free(m, g);
+      kzu_bdd_free(m, f);
+    }
+    if (allowance == 0)
+      EXPECT_EQ(m->op_cache.size, 8179);
+    else
+      EXPECT_GT(m->op_cache.size, 8179);
+  }
 }
 
 TEST_F(Engine, ComputedTableGrowsWithTheNodeCount) {

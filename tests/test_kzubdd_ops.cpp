@@ -29,8 +29,6 @@ class Ops : public ::testing::Test {
 
   void SetUp() override {
     m = kzu_bdd_init();
-    // Collections every 10000 nodes, so that the work here runs many.
-    m->unique_table.gc_floor = m->unique_table.gc_limit = 10000;
     for (int i = 0; i < N; i++) x.push_back(kzu_bdd_new_var_last(m));
   }
   void TearDown() override {

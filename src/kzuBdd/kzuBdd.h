@@ -140,6 +140,12 @@ double kzu_bdd_reorder_seconds(kzu_bdd_manager m);
 // overflow callback.
 void kzu_bdd_node_limit(kzu_bdd_manager m, long limit);
 int kzu_bdd_overflow(kzu_bdd_manager m);
+// Sizing for callers that know their workload; nothing in this program calls
+// it, so by default collections start past 10000 live nodes and the computed
+// table grows only with the node count. gc_floor raises the lowest collection
+// threshold (never below 10000); below cache_bins bins the computed table also
+// grows when three-quarters full while at least one look-up in eight hits.
+void kzu_bdd_set_sizing(kzu_bdd_manager m, long gc_floor, long cache_bins);
 void kzu_bdd_overflow_closure(kzu_bdd_manager m, void (*fn)(kzu_bdd_manager, void *), void *env);
 // While fn is set, the running operation is abandoned at its next periodic
 // check, fn(m, env) is called and the operation returns null.

@@ -121,10 +121,10 @@ void bdd_periodic_check(kzu_bdd_manager m) {
   }
   cache *c = &m->op_cache;
   if (2 * c->entries > 3 * c->size) {
-    // Below its floor the table also grows for few nodes, but only while
-    // at least one look-up in eight has hit since it last grew.
+    // Within a caller's allowance the table also grows for few nodes, but
+    // only while at least one look-up in eight has hit since it last grew.
     bool by_nodes = 32 * c->size < c->cache_ratio * u->entries;
-    bool by_use = c->size < BDD_CACHE_MIN_BINS &&
+    bool by_use = c->size < c->min_bins &&
                   8 * (c->hits - c->hits_at_growth) >= c->lookups - c->lookups_at_growth;
     if (by_nodes || by_use) {
       bdd_rehash_cache(m, true);

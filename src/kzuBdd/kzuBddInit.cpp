@@ -268,6 +268,14 @@ void kzu_bdd_node_limit(kzu_bdd_manager m, long limit) {
   if (u->node_limit != 0 && u->gc_limit > u->node_limit) u->gc_limit = u->node_limit;
 }
 
+void kzu_bdd_set_sizing(kzu_bdd_manager m, long gc_floor, long cache_bins) {
+  unique *u = &m->unique_table;
+  u->gc_floor = gc_floor > BDD_GC_FLOOR ? gc_floor : BDD_GC_FLOOR;
+  if (u->gc_limit < u->gc_floor) u->gc_limit = u->gc_floor;
+  if (u->node_limit != 0 && u->gc_limit > u->node_limit) u->gc_limit = u->node_limit;
+  m->op_cache.min_bins = cache_bins > 0 ? cache_bins : 0;
+}
+
 int kzu_bdd_overflow(kzu_bdd_manager m) { return m->overflow; }
 
 void kzu_bdd_overflow_closure(kzu_bdd_manager m, void (*fn)(kzu_bdd_manager, void *), void *env) {

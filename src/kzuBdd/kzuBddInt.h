@@ -110,23 +110,15 @@ typedef struct unique {
   long gcs;
   long freed;
   long finds;
-  long gc_floor;  // lowest collection threshold (BDD_GC_FLOOR)
+  long gc_floor;  // lowest collection threshold (BDD_GC_FLOOR unless raised)
 } unique;
 
 #define BDD_PRIMES 49
 extern const long bdd_primes[BDD_PRIMES];
 #define BDD_INITIAL_TABLE_INDEX 3   // 7 buckets
 #define BDD_INITIAL_CACHE_INDEX 13  // 8179 bins
-// Lowest collection threshold. Every collection purges the computed-table
-// entries of the nodes it frees, and image computations depend on results
-// that outlive the function they were computed for: collecting every 10000
-// nodes made them recompute nearly everything. 2^20 node records (32 MB)
-// are kept before the first collection instead.
-#define BDD_GC_FLOOR 1048576
-// The computed table may grow (when three-quarters full) up to this many
-// bins (32 MB) whatever the node count: image computations over few live
-// nodes need far more memoised results than one bin per 8 nodes.
-#define BDD_CACHE_MIN_BINS 524269
+// Lowest collection threshold.
+#define BDD_GC_FLOOR 10000
 #define BDD_CHECK_INTERVAL 100
 
 // ---- Computed table --------------------------------------------------------------------
@@ -171,6 +163,7 @@ typedef struct cache {
   long hits;
   long inserts;
   long collisions;
+  long min_bins;        // growth allowance below one bin per 8 nodes (0 = none)
   long hits_at_growth;  // hits and lookups when the table last grew
   long lookups_at_growth;
 } cache;
