@@ -55,7 +55,7 @@ class ProgramStructure {
   // The handles kept by the model (not copies); null before makeInvariant.
   bdd_t *getInvariant();
   bdd_t *getPrimedInvariant();
-  // No safety specification is ever assigned: always null.
+  // No safety constraint is ever assigned: always null.
   bdd_t *getSafetySpec();
   // Never assigned by any operation: null, and empty arrays owned by the
   // model.

@@ -197,41 +197,6 @@ struct bdd_ **bdd_reorder_scratch(kzu_bdd_manager m, long n) {
   return m->reorder_scratch;
 }
 
-// Calls visit on every node of t; several chains are walked side by side
-// with each one's next node fetched ahead. `visit` must not relink nodes.
-template <class Visit>
-void bdd_walk_chains(var_table *t, Visit visit) {
-  enum { LANES = 8 };
-  bdd lane[LANES];
-  long bucket = 0;
-  auto next_chain = [&]() -> bdd {
-    while (bucket < t->size) {
-      bdd head = bdd_bucket_first(t->table[bucket++]);
-      if (head != nullptr) {
-        bdd_prefetch(head);
-        return head;
-      }
-    }
-    return nullptr;
-  };
-  for (int k = 0; k < LANES; k++) lane[k] = next_chain();
-  for (bool busy = true; busy;) {
-    busy = false;
-    for (int k = 0; k < LANES; k++) {
-      bdd n = lane[k];
-      if (n == nullptr) continue;
-      busy = true;
-      bdd next = n->next;
-      if (next != nullptr)
-        bdd_prefetch(next);
-      else
-        next = next_chain();
-      lane[k] = next;
-      visit(n);
-    }
-  }
-}
-
 void bdd_swap_assoc_last(var_assoc *va, long level, long x) {
   if (va->last == level)
     va->last = level + 1;  // its deepest variable, x, moves down

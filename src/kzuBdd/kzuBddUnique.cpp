@@ -194,42 +194,13 @@ void bdd_rehash_var_table(kzu_bdd_manager m, var_table *t, bool grow) {
   var_table fresh;
   fresh.size = bdd_primes[new_index];
   fresh.table = bdd_alloc_buckets(m, fresh.size);
-  // Nodes lie scattered in memory and each chain is a series of dependent
-  // loads, so several chains are walked side by side, one node of each in
-  // turn, with the next node of every chain fetched ahead.
-  enum { LANES = 8 };
-  bdd lane[LANES];
-  long bucket = 0;
-  auto next_chain = [&]() -> bdd {
-    while (bucket < t->size) {
-      bdd head = bdd_bucket_first(t->table[bucket++]);
-      if (head != nullptr) {
-        bdd_prefetch(head);
-        return head;
-      }
-    }
-    return nullptr;
-  };
-  for (int k = 0; k < LANES; k++) lane[k] = next_chain();
-  for (bool busy = true; busy;) {
-    busy = false;
-    for (int k = 0; k < LANES; k++) {
-      bdd n = lane[k];
-      if (n == nullptr) continue;
-      busy = true;
-      bdd next = n->next;
-      if (next != nullptr)
-        bdd_prefetch(next);
-      else
-        next = next_chain();
-      lane[k] = next;
-      uint64_t h = bdd_node_key(n->data[0], n->data[1]);
-      if (m->reordering)
-        bdd_bucket_push_raw(&fresh, bdd_key_bucket(h, fresh.size), n, bdd_key_summary(h));
-      else
-        bdd_bucket_push(&fresh, bdd_key_bucket(h, fresh.size), n, bdd_key_summary(h));
-    }
-  }
+  bdd_walk_chains(t, [&](bdd n) {
+    uint64_t h = bdd_node_key(n->data[0], n->data[1]);
+    if (m->reordering)
+      bdd_bucket_push_raw(&fresh, bdd_key_bucket(h, fresh.size), n, bdd_key_summary(h));
+    else
+      bdd_bucket_push(&fresh, bdd_key_bucket(h, fresh.size), n, bdd_key_summary(h));
+  });
   bdd_free_buckets(m, t->table, t->size);
   t->table = fresh.table;
   t->size = fresh.size;
