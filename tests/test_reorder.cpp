@@ -50,6 +50,13 @@ class Reorder : public ::testing::Test {
     return r;
   }
   // OR over i of (x_a(i) AND x_b(i)), one reference.
+  // Pairs (x_i, x_{k+i}) for i < k: their disjunction of conjunctions is
+  // exponential in the order x_0..x_{2k-1}.
+  static std::vector<std::pair<int, int>> FarPairs(int k) {
+    std::vector<std::pair<int, int>> pairs;
+    for (int i = 0; i < k; i++) pairs.push_back({i, k + i});
+    return pairs;
+  }
   bdd PairOr(const std::vector<std::pair<int, int>> &pairs) {
     bdd acc = kzu_bdd_identity(m, kzu_bdd_zero(m));
     for (auto &p : pairs) acc = Apply(kzu_bdd_or, acc, kzu_bdd_and(m, x[(size_t)p.first], x[(size_t)p.second]));
@@ -166,9 +173,7 @@ TEST_F(Reorder, MethodsKeepRandomFunctions) {
 TEST_F(Reorder, SiftingFindsTheInterleavedOrder) {
   const int k = 7;
   Make(2 * k);
-  std::vector<std::pair<int, int>> pairs;
-  for (int i = 0; i < k; i++) pairs.push_back({i, k + i});
-  bdd f = PairOr(pairs);
+  bdd f = PairOr(FarPairs(k));
   TruthTable t = tt(f);
   long bad = size(f);
   EXPECT_EQ(bad, (1L << (k + 1)) - 1);
@@ -184,9 +189,7 @@ TEST_F(Reorder, SiftingFindsTheInterleavedOrder) {
 TEST_F(Reorder, WindowAndHybridImproveTheBadOrder) {
   const int k = 6;
   Make(2 * k);
-  std::vector<std::pair<int, int>> pairs;
-  for (int i = 0; i < k; i++) pairs.push_back({i, k + i});
-  bdd f = PairOr(pairs);
+  bdd f = PairOr(FarPairs(k));
   TruthTable t = tt(f);
   long bad = size(f);
   kzu_bdd_dynamic_reordering(m, kzu_bdd_reorder_stable_window3);
@@ -248,8 +251,7 @@ TEST_F(Reorder, DynamicReorderingRestartsTheRunningOperation) {
   // Collections (and so reorderings) from 1000 nodes on.
   m->unique_table.gc_floor = m->unique_table.gc_limit = 1000;
   kzu_bdd_dynamic_reordering(m, kzu_bdd_reorder_sift);
-  std::vector<std::pair<int, int>> pairs;
-  for (int i = 0; i < k; i++) pairs.push_back({i, k + i});
+  std::vector<std::pair<int, int>> pairs = FarPairs(k);
   bdd f = PairOr(pairs);
   EXPECT_GE(m->reorderings, 1);
   TruthTable expect(n, false);
