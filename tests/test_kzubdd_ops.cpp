@@ -155,6 +155,29 @@ TEST_F(Ops, IteRules) {
   }
 }
 
+TEST_F(Ops, IteOnAVariableAboveBothBranchesIsTheNodeItself) {
+  // Rebuilding a diagram node by node (as the text reader does) calls
+  // ite(variable, then, else); that needs no computed-table entry.
+  bdd g = hold(kzu_bdd_or(m, x[3], x[4]));
+  bdd h = hold(kzu_bdd_and(m, x[5], bdd_complement(x[6])));
+  for (int mask = 0; mask < 8; mask++) {
+    bdd a = bdd_complement_if(x[1], mask & 1), b = bdd_complement_if(g, (mask >> 1) & 1),
+        c = bdd_complement_if(h, (mask >> 2) & 1);
+    long lookups = m->op_cache.lookups;
+    bdd r = hold(kzu_bdd_ite(m, a, b, c));
+    EXPECT_EQ(m->op_cache.lookups, lookups) << mask;
+    EXPECT_EQ(tt(r), tt_ite(tt(a), tt(b), tt(c))) << mask;
+    EXPECT_EQ(bdd_id(r), bdd_id(x[1])) << mask;
+    // The same edge as (a & b) | (!a & c) built through the general path.
+    bdd ref = hold(kzu_bdd_or(m, hold(kzu_bdd_and(m, a, b)), hold(kzu_bdd_and(m, bdd_complement(a), c))));
+    EXPECT_EQ(r, ref) << mask;
+  }
+  // A variable that is not above both branches takes the general path.
+  bdd low = hold(kzu_bdd_ite(m, x[4], g, h));
+  EXPECT_EQ(tt(low), tt_ite(tt(x[4]), tt(g), tt(h)));
+  EXPECT_EQ(kzu_bdd_check_heap(m), 0);
+}
+
 TEST_F(Ops, SizeInBothModes) {
   EXPECT_EQ(kzu_bdd_size(m, one(), 1), 1);
   EXPECT_EQ(kzu_bdd_size(m, zero(), 0), 1);

@@ -131,6 +131,17 @@ bdd kzu_bdd_ite_step(kzu_bdd_manager m, bdd f, bdd g, bdd h) {
     h = bdd_complement(h);
   }
   bdd r;
+  // A plain variable above both branches: the result is the node itself, so
+  // it is looked up in the unique table directly (node-by-node rebuilding
+  // would otherwise fill the computed table with entries never hit again).
+  if (bdd_then_of(f) == one && bdd_else_of(f) == zero) {
+    long lf = bdd_level(m, f);
+    if (lf < bdd_level(m, g) && lf < bdd_level(m, h)) {
+      bdd_temp_inc(g);
+      bdd_temp_inc(h);
+      return bdd_complement_if(bdd_find(m, bdd_id(f), g, h), negate);
+    }
+  }
   if (!bdd_lookup3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)h, &r)) {
     long lf = bdd_level(m, f), lg = bdd_level(m, g), lh = bdd_level(m, h);
     long top = lf < lg ? lf : lg;
