@@ -73,6 +73,11 @@ static cache_bin *bdd_extend_bins(cache_bin *table, long old_bins, long bins) {
   void *p = mremap(table, old_bytes, bytes, MREMAP_MAYMOVE);
   if (p == MAP_FAILED) return nullptr;
   bdd_advise_bins(p, bytes);
+  // Growth in place reads the new bins before writing them; untouched pages
+  // would first be mapped to the shared zero page and then copied on the
+  // write. Writing one word per page first takes a single fault each.
+  size_t page = (size_t)sysconf(_SC_PAGESIZE);
+  for (size_t off = old_bytes; off < bytes; off += page) *(volatile intptr_t *)((char *)p + off) = 0;
   return (cache_bin *)p;
 #else
   (void)table;
@@ -125,68 +130,15 @@ static inline void bdd_purge_entry(kzu_bdd_manager m, cache_entry *e) {
   }
 }
 
-long bdd_cache_entry_bin(const cache *c, const cache_entry *e, long size) {
-  // The bin of an entry depends on how many arguments its tag hashes.
-  bdd_rehash_fn fn = c->rehash_fn[bdd_cache_tag(e)];
-  if (fn == bdd_rehash2) return bdd_cache_hash2(e->slot[0], e->slot[1], size);
-  if (fn == bdd_rehash1) return bdd_cache_hash2(e->slot[0], 0, size);
-  return bdd_cache_hash3(e->slot[0], e->slot[1], e->slot[2], size);
+
+// Hit of a tag whose return function is neither an edge nor absent.
+bdd bdd_cache_return(kzu_bdd_manager m, const cache_entry *e) {
+  intptr_t s[4];
+  bdd_entry_slots(e, s);
+  return (bdd)m->op_cache.return_fn[bdd_cache_tag(e)](m, s);
 }
 
-bool bdd_lookup3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, bdd *result) {
-  cache *ct = &m->op_cache;
-  ct->lookups++;
-  intptr_t k = bdd_cache_key0(a, tag);
-  cache_bin *bin = &ct->table[bdd_cache_hash3(k, b, c, ct->size)];
-  cache_entry *e = &bin->entry[0];
-  if (!(e->slot[0] == k && e->slot[1] == b && e->slot[2] == c)) {
-    e = &bin->entry[1];
-    if (!(e->slot[0] == k && e->slot[1] == b && e->slot[2] == c)) return false;
-    cache_entry tmp = bin->entry[0];
-    bin->entry[0] = bin->entry[1];
-    bin->entry[1] = tmp;
-    e = &bin->entry[0];
-  }
-  ct->hits++;
-  bdd_return_fn rf = ct->return_fn[tag];
-  if (rf == BDD_RETURN_EDGE) {
-    bdd r = (bdd)e->slot[3];
-    bdd_temp_inc(r);
-    *result = r;
-  } else if (rf != nullptr) {
-    intptr_t s[4];
-    bdd_entry_slots(e, s);
-    *result = (bdd)rf(m, s);
-  } else {
-    *result = (bdd)e->slot[3];
-  }
-  return true;
-}
-
-static inline void bdd_store(kzu_bdd_manager m, cache_bin *bin, intptr_t k, intptr_t b, intptr_t c, intptr_t r) {
-  cache *ct = &m->op_cache;
-  cache_entry *e;
-  if (bin->entry[0].slot[0] != 0 && bin->entry[1].slot[0] != 0) {
-    bdd_purge_entry(m, &bin->entry[1]);
-    ct->collisions++;
-    if (ct->cache_level == 0) bin->entry[1] = bin->entry[0];
-    e = ct->cache_level == 0 ? &bin->entry[0] : &bin->entry[1];
-  } else {
-    ct->entries++;
-    e = bin->entry[0].slot[0] == 0 ? &bin->entry[0] : &bin->entry[1];
-  }
-  e->slot[0] = k;
-  e->slot[1] = b;
-  e->slot[2] = c;
-  e->slot[3] = r;
-  ct->inserts++;
-}
-
-void bdd_insert3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, intptr_t result) {
-  cache *ct = &m->op_cache;
-  intptr_t k = bdd_cache_key0(a, tag);
-  bdd_store(m, &ct->table[bdd_cache_hash3(k, b, c, ct->size)], k, b, c, result);
-}
+void bdd_purge_slot(kzu_bdd_manager m, cache_entry *e) { bdd_purge_entry(m, e); }
 
 bool bdd_lookup2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t *result) {
   cache *ct = &m->op_cache;
@@ -212,7 +164,7 @@ bool bdd_lookup2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr
 void bdd_insert2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t result) {
   cache *ct = &m->op_cache;
   intptr_t k = bdd_cache_key0(a, tag);
-  bdd_store(m, &ct->table[bdd_cache_hash2(k, b, ct->size)], k, b, 0, result);
+  bdd_cache_store(m, &ct->table[bdd_cache_hash2(k, b, ct->size)], k, b, 0, result);
 }
 
 // Moves one entry into its bin of the new table: it takes slot 0, the old
@@ -280,11 +232,14 @@ void bdd_rehash_cache(kzu_bdd_manager m, bool grow) {
   ct->size_index = new_index;
 }
 
-// Drops every entry for which `drop` says yes.
-template <class Drop>
-static void bdd_cache_filter(kzu_bdd_manager m, Drop drop) {
+// Drops every entry for which `drop` says yes; `ahead` is shown each bin a
+// few bins before `drop` sees it, to fetch what `drop` will read.
+template <class Drop, class Ahead>
+static void bdd_cache_filter(kzu_bdd_manager m, Drop drop, Ahead ahead) {
+  enum { AHEAD = 8 };
   cache *ct = &m->op_cache;
   for (long i = 0; i < ct->size; i++) {
+    if (i + AHEAD < ct->size) ahead(&ct->table[i + AHEAD]);
     cache_bin *bin = &ct->table[i];
     for (int slot = 0; slot < 2; slot++) {
       cache_entry *e = &bin->entry[slot];
@@ -300,15 +255,32 @@ static void bdd_cache_filter(kzu_bdd_manager m, Drop drop) {
   }
 }
 
+template <class Drop>
+static void bdd_cache_filter(kzu_bdd_manager m, Drop drop) {
+  bdd_cache_filter(m, drop, [](const cache_bin *) {});
+}
+
 void bdd_purge_cache(kzu_bdd_manager m) {
   cache *ct = &m->op_cache;
-  bdd_cache_filter(m, [&](cache_entry *e) {
-    bdd_gc_fn fn = ct->gc_fn[bdd_cache_tag(e)];
-    if (fn == nullptr) return false;
-    intptr_t s[4];
-    bdd_entry_slots(e, s);
-    return fn(m, s) != 0;
-  });
+  bdd_cache_filter(
+      m,
+      [&](cache_entry *e) {
+        bdd_gc_fn fn = ct->gc_fn[bdd_cache_tag(e)];
+        if (fn == nullptr) return false;
+        intptr_t s[4];
+        bdd_entry_slots(e, s);
+        return fn(m, s) != 0;
+      },
+      // The marks the gc functions test lie in node records scattered over
+      // the slabs; their lines are fetched ahead. A slot that holds no node
+      // only costs a useless fetch.
+      [](const cache_bin *bin) {
+        for (const cache_entry &e : bin->entry) {
+          if (e.slot[0] == 0) continue;
+          bdd_prefetch(bdd_regular((bdd)bdd_cache_arg0(&e)));
+          for (int k = 1; k < 4; k++) bdd_prefetch(bdd_regular((bdd)e.slot[k]));
+        }
+      });
 }
 
 void bdd_flush_cache(kzu_bdd_manager m, bdd_flush_fn fn, void *env) {

@@ -345,6 +345,8 @@ bdd bdd_find(kzu_bdd_manager m, long id, bdd t, bdd e);
 bdd bdd_find_terminal(kzu_bdd_manager m, intptr_t high, intptr_t low);
 struct bdd_ *bdd_new_node_record(kzu_bdd_manager m);
 void bdd_free_node_record(kzu_bdd_manager m, struct bdd_ *n);
+// Carves slabs until at least `records` free records are on hand.
+void bdd_reserve_node_records(kzu_bdd_manager m, long records);
 void bdd_free_node_slabs(kzu_bdd_manager m);
 // Node slabs: 2 MB, linked through their first word, records from byte 32.
 #define BDD_HUGE_BYTES (1L << 21)
@@ -356,18 +358,20 @@ static inline struct bdd_ *bdd_slab_records(void *slab) { return (struct bdd_ *)
 void bdd_init_cache(kzu_bdd_manager m);
 void bdd_free_cache(kzu_bdd_manager m);
 void bdd_rehash_cache(kzu_bdd_manager m, bool grow);
-// The bin of a stored entry in a table of `size` bins.
-long bdd_cache_entry_bin(const cache *c, const cache_entry *e, long size);
 void bdd_purge_cache(kzu_bdd_manager m);  // drops entries that refer to unmarked nodes
 void bdd_flush_cache(kzu_bdd_manager m, bdd_flush_fn fn, void *env);
 void bdd_flush_all(kzu_bdd_manager m);
 static inline long bdd_cache_hash3(intptr_t a, intptr_t b, intptr_t c, long size) {
   uint64_t h = (uint64_t)a * 0x9E3779B97F4A7C15ull + (uint64_t)b * 0xC2B2AE3D27D4EB4Full +
                (uint64_t)c * 0x165667B19E3779F9ull;
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
   return (long)(((h >> 32) * (uint64_t)size) >> 32);
 }
 static inline long bdd_cache_hash2(intptr_t a, intptr_t b, long size) {
   uint64_t h = (uint64_t)a * 0x9E3779B97F4A7C15ull + (uint64_t)b * 0xC2B2AE3D27D4EB4Full;
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
   return (long)(((h >> 32) * (uint64_t)size) >> 32);
 }
 // Fetches ahead the bin where a three-argument entry would be found.
@@ -375,9 +379,74 @@ static inline void bdd_prefetch_bin3(kzu_bdd_manager m, int tag, intptr_t a, int
 long bdd_rehash3(intptr_t *slots);
 long bdd_rehash2(intptr_t *slots);
 long bdd_rehash1(intptr_t *slots);
+// The bin of a stored entry in a table of `size` bins; it depends on how many
+// arguments the entry's tag hashes.
+static inline long bdd_cache_entry_bin(const cache *c, const cache_entry *e, long size) {
+  bdd_rehash_fn fn = c->rehash_fn[bdd_cache_tag(e)];
+  if (fn == bdd_rehash2) return bdd_cache_hash2(e->slot[0], e->slot[1], size);
+  if (fn == bdd_rehash1) return bdd_cache_hash2(e->slot[0], 0, size);
+  return bdd_cache_hash3(e->slot[0], e->slot[1], e->slot[2], size);
+}
+bdd bdd_cache_return(kzu_bdd_manager m, const cache_entry *e);
+void bdd_purge_slot(kzu_bdd_manager m, cache_entry *e);  // runs the tag's purge function
+
 // Look-up of an edge-valued entry; on a hit *result gets a temporary reference.
-bool bdd_lookup3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, bdd *result);
-void bdd_insert3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, intptr_t result);
+// The look-up and the insert run on every recursion step, so they are inline.
+static inline bool bdd_lookup3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, bdd *result) {
+  cache *ct = &m->op_cache;
+  ct->lookups++;
+  intptr_t k = bdd_cache_key0(a, tag);
+  cache_bin *bin = &ct->table[bdd_cache_hash3(k, b, c, ct->size)];
+  cache_entry *e = &bin->entry[0];
+  if (!(e->slot[0] == k && e->slot[1] == b && e->slot[2] == c)) {
+    e = &bin->entry[1];
+    if (!(e->slot[0] == k && e->slot[1] == b && e->slot[2] == c)) return false;
+    cache_entry tmp = bin->entry[0];
+    bin->entry[0] = bin->entry[1];
+    bin->entry[1] = tmp;
+    e = &bin->entry[0];
+  }
+  ct->hits++;
+  bdd_return_fn rf = ct->return_fn[tag];
+  if (rf == BDD_RETURN_EDGE) {
+    bdd r = (bdd)e->slot[3];
+    bdd_temp_inc(r);
+    *result = r;
+  } else if (rf != nullptr) {
+    *result = bdd_cache_return(m, e);
+  } else {
+    *result = (bdd)e->slot[3];
+  }
+  return true;
+}
+
+// Stores an entry in its bin: the most recent one in slot 0, unless nested
+// work (cache_level > 0) may only replace slot 1.
+static inline void bdd_cache_store(kzu_bdd_manager m, cache_bin *bin, intptr_t k, intptr_t b, intptr_t c,
+                                   intptr_t r) {
+  cache *ct = &m->op_cache;
+  cache_entry *e;
+  if (bin->entry[0].slot[0] != 0 && bin->entry[1].slot[0] != 0) {
+    if (ct->purge_fn[bin->entry[1].slot[0] & 7] != nullptr) bdd_purge_slot(m, &bin->entry[1]);
+    ct->collisions++;
+    if (ct->cache_level == 0) bin->entry[1] = bin->entry[0];
+    e = ct->cache_level == 0 ? &bin->entry[0] : &bin->entry[1];
+  } else {
+    ct->entries++;
+    e = bin->entry[0].slot[0] == 0 ? &bin->entry[0] : &bin->entry[1];
+  }
+  e->slot[0] = k;
+  e->slot[1] = b;
+  e->slot[2] = c;
+  e->slot[3] = r;
+  ct->inserts++;
+}
+
+static inline void bdd_insert3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, intptr_t result) {
+  cache *ct = &m->op_cache;
+  intptr_t k = bdd_cache_key0(a, tag);
+  bdd_cache_store(m, &ct->table[bdd_cache_hash3(k, b, c, ct->size)], k, b, c, result);
+}
 // Data entries (no reference taken on the result).
 bool bdd_lookup2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t *result);
 void bdd_insert2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t result);
