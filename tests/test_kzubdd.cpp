@@ -356,11 +356,23 @@ TEST_F(Engine, SizingRaisesTheFloorsButNeverLowersThem) {
   kzu_bdd_node_limit(m, 0);
   kzu_bdd_set_sizing(m, 1 << 20, 524269);
   EXPECT_EQ(m->unique_table.gc_limit, 1 << 20);
-  // Below the raised floor nothing is collected.
+  // The records for the raised floor are there at once.
+  auto slabs = [&] {
+    long n = 0;
+    for (void *s = m->slabs; s != nullptr; s = *(void **)s) n++;
+    return n;
+  };
+  long free_records = 0;
+  for (struct bdd_ *n = m->free_nodes; n != nullptr; n = n->next) free_records++;
+  EXPECT_GE(free_records + m->unique_table.entries, 1L << 20);
+  long slabs_before = slabs();
+  // Below the raised floor nothing is collected, and no slab is added.
   x.clear();
   for (int i = 0; i < 16; i++) x.push_back(kzu_bdd_new_var_last(m));
   for (int r = 0; r < 40; r++) kzu_bdd_free(m, Pairing(8));
   EXPECT_EQ(m->unique_table.gcs, 0);
+  EXPECT_EQ(slabs(), slabs_before);
+  EXPECT_EQ(kzu_bdd_check_heap(m), 0);
 }
 
 TEST_F(Engine, ComputedTableGrowsForFewNodesOnlyWithinAnAllowance) {

@@ -274,6 +274,9 @@ void kzu_bdd_set_sizing(kzu_bdd_manager m, long gc_floor, long cache_bins) {
   if (u->gc_limit < u->gc_floor) u->gc_limit = u->gc_floor;
   if (u->node_limit != 0 && u->gc_limit > u->node_limit) u->gc_limit = u->node_limit;
   m->op_cache.min_bins = cache_bins > 0 ? cache_bins : 0;
+  // The records for the nodes the caller expects are made now rather than
+  // one slab at a time during its first operations.
+  if (u->gc_limit > u->entries) bdd_reserve_node_records(m, u->gc_limit - u->entries);
 }
 
 int kzu_bdd_overflow(kzu_bdd_manager m) { return m->overflow; }

@@ -260,6 +260,12 @@ struct bdd_ *bdd_new_node_record(kzu_bdd_manager m) {
   return n;
 }
 
+void bdd_reserve_node_records(kzu_bdd_manager m, long records) {
+  long have = 0;
+  for (struct bdd_ *n = m->free_nodes; n != nullptr && have < records; n = n->next) have++;
+  for (; have < records; have += BDD_SLAB_RECORDS) bdd_new_slab(m);
+}
+
 void bdd_free_node_record(kzu_bdd_manager m, struct bdd_ *n) {
   n->indexindex = BDD_FREE_INDEX;
   n->next = m->free_nodes;
