@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -146,6 +147,9 @@ Run runChild(const std::vector<std::string> &args) {
     size_t eq = field.find('=');
     if (eq != std::string::npos) r.kv[field.substr(0, eq)] = field.substr(eq + 1);
   }
+  // A worker that reports its peak at the end of the timed part is measured
+  // by that, so that the checks after it do not count.
+  if (r.num("timed_kib") > 0) r.maxrss_kib = (long)r.num("timed_kib");
   if (WIFSIGNALED(status)) {
     r.error = std::string("killed by signal ") + std::to_string(WTERMSIG(status)) +
               (WTERMSIG(status) == SIGALRM ? " (time limit)" : "");
@@ -399,7 +403,8 @@ int main(int argc, char **argv) {
   printf("times: CPU seconds of the timed part, median [min-max] of the runs shown; "
          "ratio = kelvax / BuDDy; nodes: result size (kelvax counts the terminal and shares\n"
          "a node between f and not f, BuDDy counts neither); peak live: most nodes held in the "
-         "tables after any operation; peak MiB: peak resident set of the run's process\n\n");
+         "tables after any operation;\npeak MiB: peak resident set of the run's process at the end of its timed part "
+         "(the checks after it do not count)\n\n");
   printf("%-13s %4s %4s  %-24s %-24s %6s  %-19s %-19s %-22s %-13s\n", "workload", "size", "runs",
          "kelvax s", "BuDDy s", "ratio", "nodes kz/BuDDy", "peak live kz/BuDDy", "check", "peak MiB kz/B");
   std::vector<double> ratios;
@@ -470,6 +475,8 @@ int main(int argc, char **argv) {
     printf("%-4s %9s %11s  %-10s %-10s %-10s  %-12s %-12s %-12s  %-26s %s\n", "bits", "nodes", "text bytes",
            "write s", "read s", "rename s", "write n/s", "read n/s", "rename n/s", "ns/node write/read/rename",
            "check");
+    // (nodes, write, read, rename) of every size that ran
+    std::vector<std::array<double, 4>> grown;
     for (const Outcome &o : outcomes) {
       if (o.pt.workload != "text") continue;
       if (!o.error.empty()) {
@@ -479,11 +486,25 @@ int main(int argc, char **argv) {
       double nodes = o.kz[0].num("nodes");
       double w = summarize(field(o.kz, "write")).median, rd = summarize(field(o.kz, "read")).median,
              rn = summarize(field(o.kz, "rename")).median;
+      grown.push_back({nodes, w, rd, rn});
       char ns[64];
       snprintf(ns, sizeof ns, "%.0f/%.0f/%.0f", w / nodes * 1e9, rd / nodes * 1e9, rn / nodes * 1e9);
       printf("%-4d %9.0f %11.0f  %-10.4f %-10.4f %-10.4f  %-12.3g %-12.3g %-12.3g  %-26s %s\n", o.pt.size, nodes,
              o.kz[0].num("text_bytes"), w, rd, rn, nodes / w, nodes / rd, nodes / rn, ns,
              (o.check + (o.checkOk ? " ok" : " CHECK FAILED")).c_str());
+    }
+    // Linear growth shows as a slope of 1 of log(time) against log(nodes);
+    // quadratic work would show as 2.
+    if (grown.size() >= 2) {
+      printf("growth of the time with the node count, log-log slope write/read/rename (1.00 = linear):");
+      auto slope = [](const std::array<double, 4> &a, const std::array<double, 4> &b, int k) {
+        return std::log(b[(size_t)k] / a[(size_t)k]) / std::log(b[0] / a[0]);
+      };
+      for (size_t i = 1; i < grown.size(); i++)
+        printf(" %.0f->%.0f nodes %.2f/%.2f/%.2f;", grown[i - 1][0], grown[i][0], slope(grown[i - 1], grown[i], 1),
+               slope(grown[i - 1], grown[i], 2), slope(grown[i - 1], grown[i], 3));
+      printf(" overall %.2f/%.2f/%.2f\n", slope(grown.front(), grown.back(), 1), slope(grown.front(), grown.back(), 2),
+             slope(grown.front(), grown.back(), 3));
     }
   }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kz_workloads.h"
+#include "peak_rss.h"
 #include "kzuBdd/kzuBdd.h"
 #include "kzuPort/bdd.h"
 

@@ -34,6 +34,7 @@ kzb_result kzb_textform(int n) {
   r.read_seconds = t2 - t1;
   r.rename_seconds = t3 - t2;
   r.seconds = t3 - t0;
+  r.timed_kib = kzb_peak_kib();
   r.text_bytes = (long)text.size();
 
   // The text must give back the same function, and the renaming the same

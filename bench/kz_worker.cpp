@@ -55,10 +55,10 @@ int main(int argc, char **argv) {
   fprintf(out,
           "seconds=%.6f count=%.17g onset=%.17g iterations=%ld nodes=%ld peak_nodes=%ld "
           "lookups=%ld hits=%ld gcs=%ld finds=%ld write=%.6f read=%.6f rename=%.6f text_bytes=%ld "
-          "reorderings=%ld reorder_seconds=%.6f ok=%d\n",
+          "reorderings=%ld reorder_seconds=%.6f timed_kib=%ld ok=%d\n",
           r.seconds, r.count, r.onset, r.iterations, r.nodes, r.peak_nodes, r.cache_lookups,
           r.cache_hits, r.gcs, r.finds, r.write_seconds, r.read_seconds, r.rename_seconds, r.text_bytes,
-          r.reorderings, r.reorder_seconds, r.ok ? 1 : 0);
+          r.reorderings, r.reorder_seconds, r.timed_kib, r.ok ? 1 : 0);
   if (!r.ok) fprintf(stderr, "%s %d: %s\n", w, n, r.note.c_str());
   fclose(out);
   return r.ok ? 0 : 1;

@@ -188,6 +188,7 @@ kzb_result kzb_queens(int n) {
     }
   }
   r.seconds = cpuNow() - t0;
+  r.timed_kib = kzb_peak_kib();
   r.count = countAll(ctx, q);
   r.onset = ctx.countOnset(q);
   r.nodes = bdd_size(q);
@@ -202,6 +203,7 @@ kzb_result kzb_multiplier(int n) {
   double t0 = cpuNow();
   bdd_t *out = buildMultiplier(ctx, n, 0, 1, 2);
   r.seconds = cpuNow() - t0;
+  r.timed_kib = kzb_peak_kib();
   r.count = countAll(ctx, out);
   r.onset = ctx.countOnset(out);
   r.nodes = bdd_size(out);
@@ -308,6 +310,7 @@ kzb_result kzb_milner(int n, bool fused) {
     if (same) break;
   }
   r.seconds = cpuNow() - t0;
+  r.timed_kib = kzb_peak_kib();
   r.iterations = iters;
   r.count = countOver(ctx, R, cur);
   r.onset = bdd_count_onset(R, X);

@@ -14,6 +14,7 @@ struct kzb_result {
   long iterations = 0;      // image steps (reachability)
   long nodes = 0;           // bdd_size of the result (terminal included)
   long peak_nodes = 0;      // most engine table entries seen after an operation
+  long timed_kib = 0;       // peak resident set at the end of the timed part
   long cache_lookups = 0;   // computed-table counters of the engine
   long cache_hits = 0;
   long gcs = 0;
