@@ -328,47 +328,104 @@ bool parseVariable(std::string_view s, int *var, bool *neg) {
   return true;
 }
 
-// Token string -> dense token id, open addressing over views into the text.
+// Token string -> dense token id. Tokens the writer makes ("0x" and lowercase
+// hex digits without leading zeros) stand for a number, and two such tokens
+// are equal exactly when their numbers are; they are kept by number, so a
+// look-up touches one slot instead of a slot, a view and the text. Any other
+// token is kept by its characters.
 class TokenTable {
  public:
   explicit TokenTable(size_t expected) {
     size_t cap = 16;
     while (cap < 2 * expected + 2) cap <<= 1;
-    slots.assign(cap, -1);
-    keys.reserve(expected);
+    numbered.assign(cap, NumberSlot{0, -1});
   }
   int find(std::string_view key) const {
-    size_t mask = slots.size() - 1;
-    for (size_t i = hashOf(key) & mask;; i = (i + 1) & mask) {
-      int id = slots[i];
+    uint64_t v;
+    if (asNumber(key, &v)) {
+      size_t mask = numbered.size() - 1;
+      for (size_t i = mix(v) & mask;; i = (i + 1) & mask) {
+        const NumberSlot &slot = numbered[i];
+        if (slot.id < 0) return -1;
+        if (slot.value == v) return slot.id;
+      }
+    }
+    if (named.empty()) return -1;
+    size_t mask = named.size() - 1;
+    for (size_t i = std::hash<std::string_view>{}(key) & mask;; i = (i + 1) & mask) {
+      int id = named[i];
       if (id < 0) return -1;
-      if (keys[(size_t)id] == key) return id;
+      if (names[(size_t)id] == key) return id;
     }
   }
   // The id of key, adding it when new (*added tells which).
   int findOrAdd(std::string_view key, bool *added) {
-    size_t mask = slots.size() - 1;
-    for (size_t i = hashOf(key) & mask;; i = (i + 1) & mask) {
-      int id = slots[i];
+    uint64_t v;
+    if (asNumber(key, &v)) {
+      size_t mask = numbered.size() - 1;
+      for (size_t i = mix(v) & mask;; i = (i + 1) & mask) {
+        NumberSlot &slot = numbered[i];
+        if (slot.id < 0) {
+          slot = NumberSlot{v, count++};
+          names.emplace_back();
+          *added = true;
+          return slot.id;
+        }
+        if (slot.value == v) {
+          *added = false;
+          return slot.id;
+        }
+      }
+    }
+    if (named.empty()) named.assign(numbered.size(), -1);
+    size_t mask = named.size() - 1;
+    for (size_t i = std::hash<std::string_view>{}(key) & mask;; i = (i + 1) & mask) {
+      int id = named[i];
       if (id < 0) {
-        id = (int)keys.size();
-        keys.push_back(key);
-        slots[i] = id;
+        id = count++;
+        names.push_back(key);
+        named[i] = id;
         *added = true;
         return id;
       }
-      if (keys[(size_t)id] == key) {
+      if (names[(size_t)id] == key) {
         *added = false;
         return id;
       }
     }
   }
-  int size() const { return (int)keys.size(); }
+  int size() const { return count; }
 
  private:
-  std::vector<int> slots;
-  std::vector<std::string_view> keys;
-  static size_t hashOf(std::string_view key) { return std::hash<std::string_view>{}(key); }
+  struct NumberSlot {
+    uint64_t value;
+    int id;  // -1: empty
+  };
+  std::vector<NumberSlot> numbered;
+  std::vector<int> named;               // empty until a token is not a number
+  std::vector<std::string_view> names;  // by id; empty views for numbered tokens
+  int count = 0;
+
+  static size_t mix(uint64_t v) { return (size_t)((v * 0x9E3779B97F4A7C15ULL) >> 20); }
+  // "0x" and 1 to 16 lowercase hex digits, no leading zero unless "0x0".
+  static bool asNumber(std::string_view s, uint64_t *v) {
+    if (s.size() < 3 || s.size() > 18 || s[0] != '0' || s[1] != 'x') return false;
+    if (s[2] == '0' && s.size() != 3) return false;
+    uint64_t x = 0;
+    for (size_t k = 2; k < s.size(); k++) {
+      char ch = s[k];
+      int d;
+      if (ch >= '0' && ch <= '9')
+        d = ch - '0';
+      else if (ch >= 'a' && ch <= 'f')
+        d = ch - 'a' + 10;
+      else
+        return false;
+      x = (x << 4) | (uint64_t)d;
+    }
+    *v = x;
+    return true;
+  }
 };
 
 constexpr int kChildTrue = -1;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -258,39 +259,66 @@ TEST_F(TextFormTest, ReaderAcceptsAFinalLineWithoutLineFeedAndOtherBlanks) {
   bdd_free(x);
 }
 
+// A random text over tokens tok(0..): token t's lines refer only to larger
+// tokens, a token may have several lines, and a line of token 0 comes first.
+static std::string randomText(std::mt19937 &rng, const std::function<std::string(int)> &tok) {
+  int ntok = 2 + (int)(rng() % 8);
+  std::vector<std::string> lines;
+  for (int t = 0; t < ntok; t++) {
+    int copies = 1 + (int)(rng() % 3);
+    for (int c = 0; c < copies; c++) {
+      std::string l = tok(t) + " " + (rng() % 2 ? "!" : "") + std::to_string(rng() % 12);
+      for (int side = 0; side < 2; side++) {
+        unsigned pick = rng() % 4;
+        if (t == ntok - 1 || pick == 0) {
+          l += side == 0 ? "  T " : "  T \n";
+        } else if (pick == 1) {
+          l += side == 0 ? "  F " : "  F \n";
+        } else {
+          int child = t + 1 + (int)(rng() % (unsigned)(ntok - 1 - t));
+          l += " " + tok(child) + " 0" + (side == 0 ? " " : "\n");
+        }
+      }
+      lines.push_back(l);
+    }
+  }
+  std::shuffle(lines.begin() + 1, lines.end(), rng);
+  std::string text;
+  for (auto &l : lines) text += l;
+  return text;
+}
+
+static std::string hexToken(const char *prefix, int v) {
+  std::ostringstream s;
+  s << prefix << std::hex << v;
+  return s.str();
+}
+
 // Texts with repeated tokens (never written by the writer): the reader uses
 // the line that sweeping from the last line upwards would build first.
 TEST_F(TextFormTest, RepeatedTokensResolveAsTheSweepWould) {
   std::mt19937 rng(77);
+  for (int round = 0; round < 300; round++) {
+    std::string text = randomText(rng, [](int i) { return hexToken("0x", i + 16); });
+    bdd_t *expected = sweepingReader(mgr, text);
+    ASSERT_NE(nullptr, expected);
+    bdd_t *got = read(text);
+    EXPECT_TRUE(bdd_equal(expected, got)) << text;
+    bdd_free(expected);
+    bdd_free(got);
+  }
+}
+
+// Tokens are compared as strings: spellings of one number ("0x10", "0x010",
+// "0X10") and names that are no number at all are different tokens.
+TEST_F(TextFormTest, TokensAreTheirCharactersNotTheirNumbers) {
+  std::mt19937 rng(78);
   auto tok = [](int i) {
-    std::ostringstream s;
-    s << "0x" << std::hex << (i + 16);
-    return s.str();
+    static const char *const prefixes[] = {"0x", "0x0", "0X", "n"};
+    return hexToken(prefixes[i % 4], i / 4 + 16);
   };
   for (int round = 0; round < 300; round++) {
-    int ntok = 2 + (int)(rng() % 8);
-    std::vector<std::string> lines;
-    for (int t = 0; t < ntok; t++) {
-      int copies = 1 + (int)(rng() % 3);
-      for (int c = 0; c < copies; c++) {
-        std::string l = tok(t) + " " + (rng() % 2 ? "!" : "") + std::to_string(rng() % 12);
-        for (int side = 0; side < 2; side++) {
-          unsigned pick = rng() % 4;
-          if (t == ntok - 1 || pick == 0) {
-            l += side == 0 ? "  T " : "  T \n";
-          } else if (pick == 1) {
-            l += side == 0 ? "  F " : "  F \n";
-          } else {
-            int child = t + 1 + (int)(rng() % (unsigned)(ntok - 1 - t));
-            l += " " + tok(child) + " 0" + (side == 0 ? " " : "\n");
-          }
-        }
-        lines.push_back(l);
-      }
-    }
-    std::shuffle(lines.begin() + 1, lines.end(), rng);  // a line of token 0 stays first
-    std::string text;
-    for (auto &l : lines) text += l;
+    std::string text = randomText(rng, tok);
     bdd_t *expected = sweepingReader(mgr, text);
     ASSERT_NE(nullptr, expected);
     bdd_t *got = read(text);
@@ -306,6 +334,9 @@ TEST_F(TextFormDeathTest, MissingChildLinesEndWithTheirMessage) {
   EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 3 0x20 2  F \n")),
               ::testing::ExitedWithCode(1),
               onlyLine("The BDD pointer of the Then child does not exist for the root ID 3"));
+  // Another spelling of a defined token's number is another token.
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 3 0x020 2  F \n0x20 2  T  F \n")),
+              ::testing::ExitedWithCode(1), "The BDD pointer of the Then child does not exist for the root ID 3");
   EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 !3  T 0x20 2\n")),
               ::testing::ExitedWithCode(1),
               onlyLine("The BDD pointer of the Else child does not exist for the root ID 3"));
