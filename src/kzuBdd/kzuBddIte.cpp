@@ -7,6 +7,25 @@ static inline bdd bdd_ret(bdd f) {
   return f;
 }
 
+// The recursions test the terminal cases before calling themselves again:
+// about half of all calls end there, and a call that returns at once would
+// still pay for saving and restoring the registers of the whole step.
+static inline bdd bdd_and_rec(kzu_bdd_manager m, bdd f, bdd g) {
+  bdd one = m->one;
+  if (bdd_is_const(f)) return f == one ? bdd_ret(g) : f;
+  if (bdd_is_const(g)) return g == one ? bdd_ret(f) : g;
+  if (bdd_same_node(f, g)) return f == g ? bdd_ret(f) : m->zero;
+  return kzu_bdd_and_step(m, f, g);
+}
+
+static inline bdd bdd_xnor_rec(kzu_bdd_manager m, bdd f, bdd g) {
+  bdd one = m->one;
+  if (bdd_is_const(f)) return f == one ? bdd_ret(g) : bdd_ret(bdd_complement(g));
+  if (bdd_is_const(g)) return g == one ? bdd_ret(f) : bdd_ret(bdd_complement(f));
+  if (bdd_same_node(f, g)) return f == g ? one : m->zero;
+  return kzu_bdd_xnor_step(m, f, g);
+}
+
 bdd kzu_bdd_and_step(kzu_bdd_manager m, bdd f, bdd g) {
   bdd one = m->one;
   if (bdd_is_const(f)) return f == one ? bdd_ret(g) : f;
@@ -42,8 +61,8 @@ bdd kzu_bdd_and_step(kzu_bdd_manager m, bdd f, bdd g) {
   if (!bdd_is_const(f0) && !bdd_is_const(g0))
     bdd_prefetch_bin3(m, BDD_TAG_ITE, (intptr_t)((uintptr_t)f0 < (uintptr_t)g0 ? f0 : g0),
                       (intptr_t)((uintptr_t)f0 < (uintptr_t)g0 ? g0 : f0), (intptr_t)m->zero);
-  bdd t = kzu_bdd_and_step(m, f1, g1);
-  bdd e = kzu_bdd_and_step(m, f0, g0);
+  bdd t = bdd_and_rec(m, f1, g1);
+  bdd e = bdd_and_rec(m, f0, g0);
   r = bdd_find(m, id, t, e);
   bdd_insert3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)m->zero, (intptr_t)r);
   return r;
@@ -82,8 +101,8 @@ bdd kzu_bdd_xnor_step(kzu_bdd_manager m, bdd f, bdd g) {
         f1 = f0 = f;
       }
     }
-    bdd t = kzu_bdd_xnor_step(m, f1, g1);
-    bdd e = kzu_bdd_xnor_step(m, f0, g0);
+    bdd t = bdd_xnor_rec(m, f1, g1);
+    bdd e = bdd_xnor_rec(m, f0, g0);
     r = bdd_find(m, id, t, e);
     bdd_insert3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)bdd_complement(g), (intptr_t)r);
   }
