@@ -338,9 +338,10 @@ int main(int argc, char **argv) {
     for (int n : {11, 14, 16})
       if (!quick || n < 16) points.push_back({"text", "text form", n, false});
 
-  // Resident set of a worker whose manager holds next to nothing: subtracted
-  // from this project's peaks for the bytes per peak live node.
-  Run base = runChild({kz, "queens", "1"});
+  // Resident set of a worker whose manager holds next to nothing (its own
+  // sizing: no node records made in advance): subtracted from this project's
+  // peaks for the bytes per peak live node.
+  Run base = runChild({kz, "queens", "1", "default-sizing"});
   long baseKiB = base.ok ? base.maxrss_kib : 0;
 
   std::string loadStart = loadAverage();
