@@ -130,7 +130,6 @@ static inline void bdd_purge_entry(kzu_bdd_manager m, cache_entry *e) {
   }
 }
 
-
 // Hit of a tag whose return function is neither an edge nor absent.
 bdd bdd_cache_return(kzu_bdd_manager m, const cache_entry *e) {
   intptr_t s[4];

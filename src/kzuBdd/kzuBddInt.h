@@ -427,7 +427,7 @@ static inline void bdd_cache_store(kzu_bdd_manager m, cache_bin *bin, intptr_t k
   cache *ct = &m->op_cache;
   cache_entry *e;
   if (bin->entry[0].slot[0] != 0 && bin->entry[1].slot[0] != 0) {
-    if (ct->purge_fn[bin->entry[1].slot[0] & 7] != nullptr) bdd_purge_slot(m, &bin->entry[1]);
+    if (ct->purge_fn[bdd_cache_tag(&bin->entry[1])] != nullptr) bdd_purge_slot(m, &bin->entry[1]);
     ct->collisions++;
     if (ct->cache_level == 0) bin->entry[1] = bin->entry[0];
     e = ct->cache_level == 0 ? &bin->entry[0] : &bin->entry[1];
