@@ -7,36 +7,47 @@ static inline bdd bdd_ret(bdd f) {
   return f;
 }
 
+// Results that need no recursion: a constant argument, or both arguments on
+// one node.
+static inline bool bdd_and_terminal(kzu_bdd_manager m, bdd f, bdd g, bdd *r) {
+  bdd one = m->one;
+  if (bdd_is_const(f)) *r = f == one ? bdd_ret(g) : f;
+  else if (bdd_is_const(g)) *r = g == one ? bdd_ret(f) : g;
+  else if (bdd_same_node(f, g)) *r = f == g ? bdd_ret(f) : m->zero;
+  else return false;
+  return true;
+}
+
+static inline bool bdd_xnor_terminal(kzu_bdd_manager m, bdd f, bdd g, bdd *r) {
+  bdd one = m->one;
+  if (bdd_is_const(f)) *r = f == one ? bdd_ret(g) : bdd_ret(bdd_complement(g));
+  else if (bdd_is_const(g)) *r = g == one ? bdd_ret(f) : bdd_ret(bdd_complement(f));
+  else if (bdd_same_node(f, g)) *r = f == g ? one : m->zero;
+  else return false;
+  return true;
+}
+
 // The recursions test the terminal cases before calling themselves again:
 // about half of all calls end there, and a call that returns at once would
 // still pay for saving and restoring the registers of the whole step.
 static inline bdd bdd_and_rec(kzu_bdd_manager m, bdd f, bdd g) {
-  bdd one = m->one;
-  if (bdd_is_const(f)) return f == one ? bdd_ret(g) : f;
-  if (bdd_is_const(g)) return g == one ? bdd_ret(f) : g;
-  if (bdd_same_node(f, g)) return f == g ? bdd_ret(f) : m->zero;
-  return kzu_bdd_and_step(m, f, g);
+  bdd r;
+  return bdd_and_terminal(m, f, g, &r) ? r : kzu_bdd_and_step(m, f, g);
 }
 
 static inline bdd bdd_xnor_rec(kzu_bdd_manager m, bdd f, bdd g) {
-  bdd one = m->one;
-  if (bdd_is_const(f)) return f == one ? bdd_ret(g) : bdd_ret(bdd_complement(g));
-  if (bdd_is_const(g)) return g == one ? bdd_ret(f) : bdd_ret(bdd_complement(f));
-  if (bdd_same_node(f, g)) return f == g ? one : m->zero;
-  return kzu_bdd_xnor_step(m, f, g);
+  bdd r;
+  return bdd_xnor_terminal(m, f, g, &r) ? r : kzu_bdd_xnor_step(m, f, g);
 }
 
 bdd kzu_bdd_and_step(kzu_bdd_manager m, bdd f, bdd g) {
-  bdd one = m->one;
-  if (bdd_is_const(f)) return f == one ? bdd_ret(g) : f;
-  if (bdd_is_const(g)) return g == one ? bdd_ret(f) : g;
-  if (bdd_same_node(f, g)) return f == g ? bdd_ret(f) : m->zero;
+  bdd r;
+  if (bdd_and_terminal(m, f, g, &r)) return r;
   if ((uintptr_t)f > (uintptr_t)g) {
     bdd t = f;
     f = g;
     g = t;
   }
-  bdd r;
   if (bdd_lookup3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)m->zero, &r)) return r;
   long lf = bdd_level(m, f), lg = bdd_level(m, g);
   long id;
@@ -69,10 +80,8 @@ bdd kzu_bdd_and_step(kzu_bdd_manager m, bdd f, bdd g) {
 }
 
 bdd kzu_bdd_xnor_step(kzu_bdd_manager m, bdd f, bdd g) {
-  bdd one = m->one;
-  if (bdd_is_const(f)) return f == one ? bdd_ret(g) : bdd_ret(bdd_complement(g));
-  if (bdd_is_const(g)) return g == one ? bdd_ret(f) : bdd_ret(bdd_complement(f));
-  if (bdd_same_node(f, g)) return f == g ? one : m->zero;
+  bdd r;
+  if (bdd_xnor_terminal(m, f, g, &r)) return r;
   if ((uintptr_t)f > (uintptr_t)g) {
     bdd t = f;
     f = g;
@@ -80,7 +89,6 @@ bdd kzu_bdd_xnor_step(kzu_bdd_manager m, bdd f, bdd g) {
   }
   int negate = bdd_is_complemented(g);
   g = bdd_regular(g);
-  bdd r;
   if (!bdd_lookup3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)bdd_complement(g), &r)) {
     long lf = bdd_level(m, f), lg = bdd_level(m, g);
     long id;
