@@ -339,62 +339,33 @@ class TokenTable {
     size_t cap = 16;
     while (cap < 2 * expected + 2) cap <<= 1;
     numbered.assign(cap, NumberSlot{0, -1});
+    names.reserve(expected);
   }
   int find(std::string_view key) const {
     uint64_t v;
-    if (asNumber(key, &v)) {
-      size_t mask = numbered.size() - 1;
-      for (size_t i = mix(v) & mask;; i = (i + 1) & mask) {
-        const NumberSlot &slot = numbered[i];
-        if (slot.id < 0) return -1;
-        if (slot.value == v) return slot.id;
-      }
-    }
-    if (named.empty()) return -1;
-    size_t mask = named.size() - 1;
-    for (size_t i = std::hash<std::string_view>{}(key) & mask;; i = (i + 1) & mask) {
-      int id = named[i];
-      if (id < 0) return -1;
-      if (names[(size_t)id] == key) return id;
-    }
+    if (asNumber(key, &v)) return numbered[numberSlot(v)].id;
+    return named.empty() ? -1 : named[nameSlot(key)];
   }
   // The id of key, adding it when new (*added tells which).
   int findOrAdd(std::string_view key, bool *added) {
     uint64_t v;
+    int *id;
     if (asNumber(key, &v)) {
-      size_t mask = numbered.size() - 1;
-      for (size_t i = mix(v) & mask;; i = (i + 1) & mask) {
-        NumberSlot &slot = numbered[i];
-        if (slot.id < 0) {
-          slot = NumberSlot{v, count++};
-          names.emplace_back();
-          *added = true;
-          return slot.id;
-        }
-        if (slot.value == v) {
-          *added = false;
-          return slot.id;
-        }
-      }
+      NumberSlot &slot = numbered[numberSlot(v)];
+      slot.value = v;
+      id = &slot.id;
+    } else {
+      if (named.empty()) named.assign(numbered.size(), -1);
+      id = &named[nameSlot(key)];
     }
-    if (named.empty()) named.assign(numbered.size(), -1);
-    size_t mask = named.size() - 1;
-    for (size_t i = std::hash<std::string_view>{}(key) & mask;; i = (i + 1) & mask) {
-      int id = named[i];
-      if (id < 0) {
-        id = count++;
-        names.push_back(key);
-        named[i] = id;
-        *added = true;
-        return id;
-      }
-      if (names[(size_t)id] == key) {
-        *added = false;
-        return id;
-      }
+    *added = *id < 0;
+    if (*added) {
+      *id = (int)names.size();
+      names.push_back(key);
     }
+    return *id;
   }
-  int size() const { return count; }
+  int size() const { return (int)names.size(); }
 
  private:
   struct NumberSlot {
@@ -402,9 +373,22 @@ class TokenTable {
     int id;  // -1: empty
   };
   std::vector<NumberSlot> numbered;
-  std::vector<int> named;               // empty until a token is not a number
-  std::vector<std::string_view> names;  // by id; empty views for numbered tokens
-  int count = 0;
+  std::vector<int> named;               // ids of the other tokens; empty until one comes
+  std::vector<std::string_view> names;  // every token by id
+
+  // The slot holding v, or the empty slot where it would go.
+  size_t numberSlot(uint64_t v) const {
+    size_t mask = numbered.size() - 1;
+    size_t i = mix(v) & mask;
+    while (numbered[i].id >= 0 && numbered[i].value != v) i = (i + 1) & mask;
+    return i;
+  }
+  size_t nameSlot(std::string_view key) const {
+    size_t mask = named.size() - 1;
+    size_t i = std::hash<std::string_view>{}(key) & mask;
+    while (named[i] >= 0 && names[(size_t)named[i]] != key) i = (i + 1) & mask;
+    return i;
+  }
 
   static size_t mix(uint64_t v) { return (size_t)((v * 0x9E3779B97F4A7C15ULL) >> 20); }
   // "0x" and 1 to 16 lowercase hex digits, no leading zero unless "0x0".
