@@ -49,7 +49,6 @@ class Reorder : public ::testing::Test {
     kzu_bdd_free(m, b);
     return r;
   }
-  // OR over i of (x_a(i) AND x_b(i)), one reference.
   // Pairs (x_i, x_{k+i}) for i < k: their disjunction of conjunctions is
   // exponential in the order x_0..x_{2k-1}.
   static std::vector<std::pair<int, int>> FarPairs(int k) {
@@ -57,6 +56,7 @@ class Reorder : public ::testing::Test {
     for (int i = 0; i < k; i++) pairs.push_back({i, k + i});
     return pairs;
   }
+  // OR over i of (x_a(i) AND x_b(i)), one reference.
   bdd PairOr(const std::vector<std::pair<int, int>> &pairs) {
     bdd acc = kzu_bdd_identity(m, kzu_bdd_zero(m));
     for (auto &p : pairs) acc = Apply(kzu_bdd_or, acc, kzu_bdd_and(m, x[(size_t)p.first], x[(size_t)p.second]));
