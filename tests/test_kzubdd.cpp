@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -341,6 +342,77 @@ TEST_F(Engine, CollectionUnderLoad) {
   for (auto &k : kept) kzu_bdd_free(m, k.first);
   kzu_bdd_gc(m);
   EXPECT_EQ(m->unique_table.entries, 17);  // terminal and projections
+}
+
+// The purge keeps exactly the entries whose every node survives, over
+// nodes spread across several slabs. Survivors are found independently of
+// the collector: everything reachable from a node held by a reference.
+TEST_F(Engine, PurgeKeepsExactlyTheEntriesOfSurvivingNodes) {
+  Make(20);
+  kzu_bdd_set_sizing(m, 1 << 20, 262139);  // no collection while building
+  std::mt19937 rng(11);
+  std::vector<bdd> kept;
+  while (m->unique_table.entries < 3 * BDD_SLAB_RECORDS) {
+    bdd acc = kzu_bdd_identity(m, zero());
+    for (int c = 0; c < 8; c++) {
+      bdd cube = kzu_bdd_identity(m, one());
+      for (int l = 0; l < 6; l++) {
+        bdd lit = x[rng() % 20];
+        bdd nc = kzu_bdd_and(m, cube, (rng() & 1) ? lit : bdd_complement(lit));
+        kzu_bdd_free(m, cube);
+        cube = nc;
+      }
+      bdd op = (rng() & 1) ? kzu_bdd_or(m, acc, cube) : kzu_bdd_xnor(m, acc, cube);
+      kzu_bdd_free(m, cube);
+      kzu_bdd_free(m, acc);
+      acc = op;
+    }
+    if (rng() % 4 == 0)
+      kept.push_back(acc);
+    else
+      kzu_bdd_free(m, acc);
+  }
+  ASSERT_EQ(m->unique_table.gcs, 0);
+  std::set<struct bdd_ *> live;
+  std::vector<struct bdd_ *> stack;
+  for (void *slab = m->slabs; slab != nullptr; slab = *(void **)slab)
+    for (long i = 0; i < BDD_SLAB_RECORDS; i++) {
+      struct bdd_ *n = &bdd_slab_records(slab)[i];
+      if (n->indexindex != BDD_FREE_INDEX && n->refs > 0) stack.push_back(n);
+    }
+  while (!stack.empty()) {
+    struct bdd_ *n = stack.back();
+    stack.pop_back();
+    if (!live.insert(n).second || n->indexindex == 0) continue;
+    stack.push_back(bdd_regular(n->data[0]));
+    stack.push_back(bdd_regular(n->data[1]));
+  }
+  // Entries of the connectives (tag 0): all four slots are nodes.
+  auto entries = [&] {
+    std::set<std::vector<intptr_t>> out;
+    cache *c = &m->op_cache;
+    for (long b = 0; b < c->size; b++)
+      for (const cache_entry &e : c->table[b].entry)
+        if (e.slot[0] != 0 && bdd_cache_tag(&e) == BDD_TAG_ITE)
+          out.insert({bdd_cache_arg0(&e), e.slot[1], e.slot[2], e.slot[3]});
+    return out;
+  };
+  std::set<std::vector<intptr_t>> before = entries(), expected;
+  long dropped = 0;
+  for (const auto &e : before) {
+    bool all = true;
+    for (intptr_t s : e) all = all && live.count(bdd_regular((bdd)s)) > 0;
+    if (all)
+      expected.insert(e);
+    else
+      dropped++;
+  }
+  ASSERT_GT(expected.size(), 1000u);
+  ASSERT_GT(dropped, 1000);
+  kzu_bdd_gc(m);
+  EXPECT_EQ(m->unique_table.entries, (long)live.size());
+  EXPECT_EQ(entries(), expected);
+  for (bdd f : kept) kzu_bdd_free(m, f);
 }
 
 TEST_F(Engine, SizingRaisesTheFloorsButNeverLowersThem) {

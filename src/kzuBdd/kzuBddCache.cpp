@@ -12,7 +12,12 @@ long bdd_rehash3(intptr_t *s) { return (long)(s[0] + 2 * s[1] + 4 * s[2]); }
 long bdd_rehash2(intptr_t *s) { return (long)(s[0] + 2 * s[1]); }
 long bdd_rehash1(intptr_t *s) { return (long)s[0]; }
 
-static inline bool bdd_node_marked(intptr_t e) { return (bdd_regular((bdd)e)->mark & BDD_MARK) != 0; }
+// Only called by the purge, while the slabs' mark bits are current.
+static inline bool bdd_node_marked(intptr_t e) {
+  bool marked = bdd_mark_bit(bdd_regular((bdd)e));
+  kz_debug_assert(marked == ((bdd_regular((bdd)e)->mark & BDD_MARK) != 0), "mark bit out of step with its node");
+  return marked;
+}
 
 // True when the entry refers to a node that the running collection did not mark.
 static int kzu_bdd_ite_gc_fn(kzu_bdd_manager, intptr_t *s) {
@@ -231,14 +236,11 @@ void bdd_rehash_cache(kzu_bdd_manager m, bool grow) {
   ct->size_index = new_index;
 }
 
-// Drops every entry for which `drop` says yes; `ahead` is shown each bin a
-// few bins before `drop` sees it, to fetch what `drop` will read.
-template <class Drop, class Ahead>
-static void bdd_cache_filter(kzu_bdd_manager m, Drop drop, Ahead ahead) {
-  enum { AHEAD = 8 };
+// Drops every entry for which `drop` says yes.
+template <class Drop>
+static void bdd_cache_filter(kzu_bdd_manager m, Drop drop) {
   cache *ct = &m->op_cache;
   for (long i = 0; i < ct->size; i++) {
-    if (i + AHEAD < ct->size) ahead(&ct->table[i + AHEAD]);
     cache_bin *bin = &ct->table[i];
     for (int slot = 0; slot < 2; slot++) {
       cache_entry *e = &bin->entry[slot];
@@ -254,32 +256,15 @@ static void bdd_cache_filter(kzu_bdd_manager m, Drop drop, Ahead ahead) {
   }
 }
 
-template <class Drop>
-static void bdd_cache_filter(kzu_bdd_manager m, Drop drop) {
-  bdd_cache_filter(m, drop, [](const cache_bin *) {});
-}
-
 void bdd_purge_cache(kzu_bdd_manager m) {
   cache *ct = &m->op_cache;
-  bdd_cache_filter(
-      m,
-      [&](cache_entry *e) {
-        bdd_gc_fn fn = ct->gc_fn[bdd_cache_tag(e)];
-        if (fn == nullptr) return false;
-        intptr_t s[4];
-        bdd_entry_slots(e, s);
-        return fn(m, s) != 0;
-      },
-      // The marks the gc functions test lie in node records scattered over
-      // the slabs; their lines are fetched ahead. A slot that holds no node
-      // only costs a useless fetch.
-      [](const cache_bin *bin) {
-        for (const cache_entry &e : bin->entry) {
-          if (e.slot[0] == 0) continue;
-          bdd_prefetch(bdd_regular((bdd)bdd_cache_arg0(&e)));
-          for (int k = 1; k < 4; k++) bdd_prefetch(bdd_regular((bdd)e.slot[k]));
-        }
-      });
+  bdd_cache_filter(m, [&](cache_entry *e) {
+    bdd_gc_fn fn = ct->gc_fn[bdd_cache_tag(e)];
+    if (fn == nullptr) return false;
+    intptr_t s[4];
+    bdd_entry_slots(e, s);
+    return fn(m, s) != 0;
+  });
 }
 
 void bdd_flush_cache(kzu_bdd_manager m, bdd_flush_fn fn, void *env) {

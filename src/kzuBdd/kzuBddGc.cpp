@@ -14,6 +14,7 @@
 static void bdd_gc_mark(kzu_bdd_manager m, struct bdd_ *n) {
   while (!(n->mark & BDD_MARK)) {
     n->mark |= BDD_MARK;
+    bdd_set_mark_bit(n);
     m->unique_table.tables[n->indexindex]->entries++;
     if (n->indexindex == 0) return;
     bdd_gc_mark(m, bdd_regular(n->data[0]));
@@ -24,6 +25,8 @@ static void bdd_gc_mark(kzu_bdd_manager m, struct bdd_ *n) {
 static void bdd_mark_phase(kzu_bdd_manager m) {
   unique *u = &m->unique_table;
   for (long id = 0; id <= m->vars; id++) u->tables[id]->entries = 0;
+  for (void *slab = m->slabs; slab != nullptr; slab = *(void **)slab)
+    memset((char *)slab + sizeof(void *), 0, BDD_SLAB_MAP_BYTES - sizeof(void *));
   for (void *slab = m->slabs; slab != nullptr; slab = *(void **)slab) {
     struct bdd_ *rec = bdd_slab_records(slab);
     for (long i = 0; i < BDD_SLAB_RECORDS; i++) {

@@ -348,11 +348,35 @@ void bdd_free_node_record(kzu_bdd_manager m, struct bdd_ *n);
 // Carves slabs until at least `records` free records are on hand.
 void bdd_reserve_node_records(kzu_bdd_manager m, long records);
 void bdd_free_node_slabs(kzu_bdd_manager m);
-// Node slabs: 2 MB, linked through their first word, records from byte 32.
+// Node slabs: 2 MB, aligned to their size and linked through their first
+// word. The first 8 KB hold one collection-mark bit per 32-byte position
+// of the slab (the positions of the first 8 KB themselves are never
+// records, so their bits share the bytes with the link); records start at
+// byte 8192.
 #define BDD_HUGE_BYTES (1L << 21)
 #define BDD_SLAB_BYTES BDD_HUGE_BYTES
-#define BDD_SLAB_RECORDS ((BDD_SLAB_BYTES - 32) / (long)sizeof(struct bdd_))
-static inline struct bdd_ *bdd_slab_records(void *slab) { return (struct bdd_ *)((char *)slab + 32); }
+#define BDD_SLAB_MAP_BYTES (BDD_SLAB_BYTES / (long)sizeof(struct bdd_) / 8)
+#define BDD_SLAB_RECORDS ((BDD_SLAB_BYTES - BDD_SLAB_MAP_BYTES) / (long)sizeof(struct bdd_))
+static inline struct bdd_ *bdd_slab_records(void *slab) { return (struct bdd_ *)((char *)slab + BDD_SLAB_MAP_BYTES); }
+static_assert(BDD_SLAB_MAP_BYTES / (long)sizeof(struct bdd_) / 8 >= (long)sizeof(void *),
+              "the mark bits of the first records lie past the slab link");
+
+// The mark bits copy the records' BDD_MARK bits while a collection runs, so
+// that the purge of the computed table tests a small, cache-resident map
+// instead of fetching a node record per argument.
+static inline uint8_t *bdd_mark_byte(const struct bdd_ *n, unsigned *bit) {
+  uintptr_t a = (uintptr_t)n, off = a & (uintptr_t)(BDD_SLAB_BYTES - 1);
+  *bit = 1u << ((off / sizeof(struct bdd_)) & 7);
+  return (uint8_t *)(a - off) + off / sizeof(struct bdd_) / 8;
+}
+static inline void bdd_set_mark_bit(const struct bdd_ *n) {
+  unsigned bit;
+  *bdd_mark_byte(n, &bit) |= (uint8_t)bit;
+}
+static inline bool bdd_mark_bit(const struct bdd_ *n) {
+  unsigned bit;
+  return (*bdd_mark_byte(n, &bit) & bit) != 0;
+}
 
 // ---- Computed table (kzuBddCache.cpp) -------------------------------------------------------------------------
 void bdd_init_cache(kzu_bdd_manager m);
