@@ -109,6 +109,12 @@ bdd kzu_bdd_xnor_step(kzu_bdd_manager m, bdd f, bdd g) {
         f1 = f0 = f;
       }
     }
+    // The else-part's entry is fetched while the then-part is computed.
+    if (!bdd_is_const(f0) && !bdd_is_const(g0)) {
+      bdd a = (uintptr_t)f0 < (uintptr_t)g0 ? f0 : g0;
+      bdd b = bdd_regular((uintptr_t)f0 < (uintptr_t)g0 ? g0 : f0);
+      bdd_prefetch_bin3(m, BDD_TAG_ITE, (intptr_t)a, (intptr_t)b, (intptr_t)bdd_complement(b));
+    }
     bdd t = bdd_xnor_rec(m, f1, g1);
     bdd e = bdd_xnor_rec(m, f0, g0);
     r = bdd_find(m, id, t, e);
