@@ -17,6 +17,7 @@ static void bdd_gc_mark(kzu_bdd_manager m, struct bdd_ *n) {
     bdd_set_mark_bit(n);
     m->unique_table.tables[n->indexindex]->entries++;
     if (n->indexindex == 0) return;
+    bdd_prefetch(bdd_regular(n->data[1]));  // read once the then-part is marked
     bdd_gc_mark(m, bdd_regular(n->data[0]));
     n = bdd_regular(n->data[1]);
   }
@@ -54,9 +55,18 @@ static void bdd_sweep_phase(kzu_bdd_manager m) {
   long live = 0, dead = 0;
   struct bdd_ *head = nullptr;
   struct bdd_ **tail = &head;
+  enum { AHEAD = 16 };
   for (void *slab = m->slabs; slab != nullptr; slab = *(void **)slab) {
     struct bdd_ *rec = bdd_slab_records(slab);
     for (long i = 0; i < BDD_SLAB_RECORDS; i++) {
+      // The bucket a live node a few records on goes to is fetched ahead.
+      if (i + AHEAD < BDD_SLAB_RECORDS) {
+        struct bdd_ *a = &rec[i + AHEAD];
+        if (a->indexindex != BDD_FREE_INDEX && (a->mark & BDD_MARK)) {
+          var_table *vt = u->tables[a->indexindex];
+          bdd_prefetch(&vt->table[bdd_key_bucket(bdd_node_key(a->data[0], a->data[1]), vt->size)]);
+        }
+      }
       struct bdd_ *n = &rec[i];
       if (n->indexindex != BDD_FREE_INDEX) {
         if (n->mark & BDD_MARK) {

@@ -550,7 +550,7 @@ void bdd_free_array(void *p);
 // is visited, so `visit` may relink it into another table.
 template <class Visit>
 void bdd_walk_chains(var_table *t, Visit visit) {
-  enum { LANES = 8 };
+  enum { LANES = 32 };
   bdd lane[LANES];
   long bucket = 0;
   auto next_chain = [&]() -> bdd {
