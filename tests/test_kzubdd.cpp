@@ -505,6 +505,41 @@ TEST_F(Engine, ComputedTableGrowthKeepsEntriesFindable) {
   bdd_flush_all(m);
 }
 
+// Within an allowance the table grows for look-ups that recompute results it
+// pushed out, not for look-ups of ever new keys; without one, neither grows it.
+TEST_F(Engine, AllowanceGrowthFollowsResultsPushedOut) {
+  cache *c = &m->op_cache;
+  auto key = [](long i) { return (intptr_t)(i + 1) * 24; };
+  // `distinct` keys in turn (0 = never repeating), one look-up and, on a
+  // miss, one insert each, with the periodic check every 100 steps.
+  auto drive = [&](long steps, long distinct) {
+    for (long s = 0; s < steps; s++) {
+      long k = distinct > 0 ? s % distinct : s;
+      intptr_t r;
+      if (!bdd_lookup2_data(m, BDD_TAG_TWO_DATA, 7, key(k), &r)) bdd_insert2_data(m, BDD_TAG_TWO_DATA, 7, key(k), k);
+      if (s % 100 == 99) bdd_periodic_check(m);
+    }
+  };
+  kzu_bdd_set_sizing(m, 0, 524269);
+  drive(400000, 0);
+  EXPECT_EQ(c->size, 8179);
+  EXPECT_NE(c->ghost, nullptr);  // the windows were judged
+  // 20000 keys against room for 16358 entries: most are pushed out before
+  // they come round again, and a table twice the size would hold them.
+  drive(400000, 20000);
+  EXPECT_GT(c->size, 8179);
+  EXPECT_LE(c->size, 23143);  // once they fit, growth stops
+  EXPECT_EQ(kzu_bdd_check_heap(m), 0);
+  bdd_flush_all(m);
+
+  Make(12);
+  c = &m->op_cache;
+  drive(400000, 20000);
+  EXPECT_EQ(c->size, 8179);
+  EXPECT_EQ(c->ghost, nullptr);
+  bdd_flush_all(m);
+}
+
 // ---- The operation frame ---------------------------------------------------------------------------
 struct Calls {
   int overflow = 0;

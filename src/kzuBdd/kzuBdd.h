@@ -144,8 +144,9 @@ int kzu_bdd_overflow(kzu_bdd_manager m);
 // it, so by default collections start past 10000 live nodes and the computed
 // table grows only with the node count. gc_floor raises the lowest collection
 // threshold (never below 10000); below cache_bins bins the computed table also
-// grows when three-quarters full while at least one look-up in eight hits.
-// The node records for gc_floor nodes are allocated at once.
+// grows when three-quarters full while at least one look-up in 16 computes
+// again a result that the table had recently pushed out. The node records for
+// gc_floor nodes are allocated at once.
 void kzu_bdd_set_sizing(kzu_bdd_manager m, long gc_floor, long cache_bins);
 void kzu_bdd_overflow_closure(kzu_bdd_manager m, void (*fn)(kzu_bdd_manager, void *), void *env);
 // While fn is set, the running operation is abandoned at its next periodic

@@ -112,7 +112,51 @@ void bdd_init_cache(kzu_bdd_manager m) {
   c->gc_fn[BDD_TAG_TWO_DATA] = bdd_two_data_gc_fn;
 }
 
+// The filter holds 128 bits per tracked bin and generation: a window of two
+// look-ups per bin pushes out about two keys per bin.
+void bdd_reset_ghost(kzu_bdd_manager m, bool age) {
+  cache *ct = &m->op_cache;
+  long words = (ct->size / 16 + 1) * 2;
+  if (ct->ghost != nullptr && ct->ghost_words == words) {
+    if (age) {
+      ct->ghost_current ^= 1;
+      memset(ct->ghost + ct->ghost_current * words, 0, (size_t)words * sizeof(uint64_t));
+    } else {
+      memset(ct->ghost, 0, 2 * (size_t)words * sizeof(uint64_t));
+    }
+  } else {
+    free(ct->ghost);
+    ct->ghost = (uint64_t *)calloc(2 * (size_t)words, sizeof(uint64_t));
+    if (ct->ghost == nullptr) {
+      MMout_of_memory(2 * (size_t)words * sizeof(uint64_t));
+      exit(1);
+    }
+    ct->ghost_words = words;
+    ct->ghost_current = 0;
+  }
+  ct->ghost_hits = 0;
+}
+
+static inline uint64_t *bdd_ghost_word(const cache *ct, int generation, long i, intptr_t k, intptr_t b, intptr_t c,
+                                       uint64_t *mask) {
+  uint64_t h = (uint64_t)k * 0xD6E8FEB86659FD93ull + (uint64_t)b * 0x9E3779B97F4A7C15ull +
+               (uint64_t)c * 0xC2B2AE3D27D4EB4Full;
+  *mask = 1ull << ((h >> 57) & 63);
+  return &ct->ghost[generation * ct->ghost_words + (i >> 4) * 2 + (long)(h >> 63)];
+}
+
+void bdd_ghost_note(cache *ct, long i, intptr_t k, intptr_t b, intptr_t c) {
+  uint64_t mask;
+  uint64_t *w = bdd_ghost_word(ct, 0, i, k, b, c, &mask);
+  if ((w[0] | w[ct->ghost_words]) & mask) ct->ghost_hits++;
+  const cache_entry *out = &ct->table[i].entry[1];
+  if (ct->table[i].entry[0].slot[0] != 0 && out->slot[0] != 0)
+    *bdd_ghost_word(ct, ct->ghost_current, i, out->slot[0], out->slot[1], out->slot[2], &mask) |= mask;
+}
+
 void bdd_free_cache(kzu_bdd_manager m) {
+  free(m->op_cache.ghost);
+  m->op_cache.ghost = nullptr;
   bdd_flush_all(m);
   bdd_unmap_bins(m->op_cache.table, m->op_cache.size);
   m->op_cache.table = nullptr;
@@ -168,7 +212,7 @@ bool bdd_lookup2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr
 void bdd_insert2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t result) {
   cache *ct = &m->op_cache;
   intptr_t k = bdd_cache_key0(a, tag);
-  bdd_cache_store(m, &ct->table[bdd_cache_hash2(k, b, ct->size)], k, b, 0, result);
+  bdd_cache_store(m, bdd_cache_hash2(k, b, ct->size), k, b, 0, result);
 }
 
 // Moves one entry into its bin of the new table: it takes slot 0, the old
@@ -234,6 +278,7 @@ void bdd_rehash_cache(kzu_bdd_manager m, bool grow) {
   ct->table = table;
   ct->size = new_size;
   ct->size_index = new_index;
+  if (ct->ghost != nullptr) bdd_reset_ghost(m, false);  // its bins moved
 }
 
 // Drops every entry for which `drop` says yes.

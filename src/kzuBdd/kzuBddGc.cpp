@@ -135,13 +135,20 @@ void bdd_periodic_check(kzu_bdd_manager m) {
   cache *c = &m->op_cache;
   if (2 * c->entries > 3 * c->size) {
     // Within a caller's allowance the table also grows for few nodes, but
-    // only while at least one look-up in eight has hit since it last grew.
+    // only while a larger table would answer many look-ups: over a window of
+    // two look-ups per bin, at least one in 16 computed again a key that the
+    // table had pushed out (counted on the tracked bins, one in 16).
     bool by_nodes = 32 * c->size < c->cache_ratio * u->entries;
-    bool by_use = c->size < c->min_bins &&
-                  8 * (c->hits - c->hits_at_growth) >= c->lookups - c->lookups_at_growth;
+    bool by_use = false;
+    long window = c->lookups - c->lookups_at_growth;
+    if (c->size < c->min_bins && window >= 2 * c->size) {
+      if (c->ghost == nullptr) bdd_reset_ghost(m, false);
+      by_use = 16 * 16 * c->ghost_hits >= window;
+      c->lookups_at_growth = c->lookups;
+      if (!by_nodes && !by_use) bdd_reset_ghost(m, true);
+    }
     if (by_nodes || by_use) {
       bdd_rehash_cache(m, true);
-      c->hits_at_growth = c->hits;
       c->lookups_at_growth = c->lookups;
     }
   }

@@ -163,9 +163,16 @@ typedef struct cache {
   long hits;
   long inserts;
   long collisions;
-  long min_bins;        // growth allowance below one bin per 8 nodes (0 = none)
-  long hits_at_growth;  // hits and lookups when the table last grew
-  long lookups_at_growth;
+  long min_bins;           // growth allowance below one bin per 8 nodes (0 = none)
+  long lookups_at_growth;  // start of the current window of look-ups
+  // Within an allowance, a filter of the keys recently pushed out of the
+  // tracked bins (null until needed): two generations of `ghost_words`
+  // words, 128 bits per tracked bin; ghost_hits counts the inserts of keys
+  // it held since the window began.
+  uint64_t *ghost;
+  long ghost_words;
+  int ghost_current;
+  long ghost_hits;
 } cache;
 
 #define BDD_TAG_ITE 0
@@ -382,6 +389,9 @@ static inline bool bdd_mark_bit(const struct bdd_ *n) {
 void bdd_init_cache(kzu_bdd_manager m);
 void bdd_free_cache(kzu_bdd_manager m);
 void bdd_rehash_cache(kzu_bdd_manager m, bool grow);
+// Empties (re-sizes to the table) the filter of pushed-out keys; with
+// `age` only the older generation is emptied and becomes the current one.
+void bdd_reset_ghost(kzu_bdd_manager m, bool age);
 void bdd_purge_cache(kzu_bdd_manager m);  // drops entries that refer to unmarked nodes
 void bdd_flush_cache(kzu_bdd_manager m, bdd_flush_fn fn, void *env);
 void bdd_flush_all(kzu_bdd_manager m);
@@ -413,6 +423,11 @@ static inline long bdd_cache_entry_bin(const cache *c, const cache_entry *e, lon
 }
 bdd bdd_cache_return(kzu_bdd_manager m, const cache_entry *e);
 void bdd_purge_slot(kzu_bdd_manager m, cache_entry *e);  // runs the tag's purge function
+
+// The filter of pushed-out keys tracks the bins whose index is a multiple
+// of 16. An insert into such a bin counts its key when the filter has it
+// (it was computed before and pushed out) and adds the key it pushes out.
+void bdd_ghost_note(cache *ct, long i, intptr_t k, intptr_t b, intptr_t c);
 
 // Look-up of an edge-valued entry; on a hit *result gets a temporary reference.
 // The look-up and the insert run on every recursion step, so they are inline.
@@ -446,9 +461,10 @@ static inline bool bdd_lookup3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t 
 
 // Stores an entry in its bin: the most recent one in slot 0, unless nested
 // work (cache_level > 0) may only replace slot 1.
-static inline void bdd_cache_store(kzu_bdd_manager m, cache_bin *bin, intptr_t k, intptr_t b, intptr_t c,
-                                   intptr_t r) {
+static inline void bdd_cache_store(kzu_bdd_manager m, long i, intptr_t k, intptr_t b, intptr_t c, intptr_t r) {
   cache *ct = &m->op_cache;
+  cache_bin *bin = &ct->table[i];
+  if ((i & 15) == 0 && ct->ghost != nullptr) bdd_ghost_note(ct, i, k, b, c);
   cache_entry *e;
   if (bin->entry[0].slot[0] != 0 && bin->entry[1].slot[0] != 0) {
     if (ct->purge_fn[bdd_cache_tag(&bin->entry[1])] != nullptr) bdd_purge_slot(m, &bin->entry[1]);
@@ -469,7 +485,7 @@ static inline void bdd_cache_store(kzu_bdd_manager m, cache_bin *bin, intptr_t k
 static inline void bdd_insert3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, intptr_t result) {
   cache *ct = &m->op_cache;
   intptr_t k = bdd_cache_key0(a, tag);
-  bdd_cache_store(m, &ct->table[bdd_cache_hash3(k, b, c, ct->size)], k, b, c, result);
+  bdd_cache_store(m, bdd_cache_hash3(k, b, c, ct->size), k, b, c, result);
 }
 // Data entries (no reference taken on the result).
 bool bdd_lookup2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t *result);
