@@ -55,6 +55,26 @@ class Engine : public ::testing::Test {
     }
     return acc;
   }
+  // `cubes` random cubes of `lits` literals over the first `vars` variables,
+  // each joined to the running result by OR or, at random, by `join`. The
+  // result carries one reference.
+  bdd RandomCubes(std::mt19937 &rng, int vars, int cubes, int lits, bdd (*join)(kzu_bdd_manager, bdd, bdd)) {
+    bdd acc = kzu_bdd_identity(m, zero());
+    for (int c = 0; c < cubes; c++) {
+      bdd cube = kzu_bdd_identity(m, one());
+      for (int l = 0; l < lits; l++) {
+        bdd lit = x[rng() % (unsigned)vars];
+        bdd nc = kzu_bdd_and(m, cube, (rng() & 1) ? lit : bdd_complement(lit));
+        kzu_bdd_free(m, cube);
+        cube = nc;
+      }
+      bdd op = (rng() & 1) ? kzu_bdd_or(m, acc, cube) : join(m, acc, cube);
+      kzu_bdd_free(m, cube);
+      kzu_bdd_free(m, acc);
+      acc = op;
+    }
+    return acc;
+  }
 };
 
 TEST_F(Engine, NegationAndConstants) {
@@ -311,21 +331,7 @@ TEST_F(Engine, CollectionUnderLoad) {
   long peak = 0;
   for (int round = 0; round < 800; round++) {
     // A random function of moderate size from random literals.
-    bdd acc = kzu_bdd_identity(m, zero());
-    for (int c = 0; c < 6; c++) {
-      bdd cube = kzu_bdd_identity(m, one());
-      for (int l = 0; l < 5; l++) {
-        int v = (int)(rng() % 16);
-        bdd lit = (rng() & 1) ? x[v] : bdd_complement(x[v]);
-        bdd nc = kzu_bdd_and(m, cube, lit);
-        kzu_bdd_free(m, cube);
-        cube = nc;
-      }
-      bdd op = (rng() & 1) ? kzu_bdd_or(m, acc, cube) : kzu_bdd_xor(m, acc, cube);
-      kzu_bdd_free(m, cube);
-      kzu_bdd_free(m, acc);
-      acc = op;
-    }
+    bdd acc = RandomCubes(rng, 16, 6, 5, kzu_bdd_xor);
     if (round % 4 == 0)
       kept.emplace_back(acc, tt_of_edge(m, acc, 16));
     else
@@ -353,20 +359,7 @@ TEST_F(Engine, PurgeKeepsExactlyTheEntriesOfSurvivingNodes) {
   std::mt19937 rng(11);
   std::vector<bdd> kept;
   while (m->unique_table.entries < 3 * BDD_SLAB_RECORDS) {
-    bdd acc = kzu_bdd_identity(m, zero());
-    for (int c = 0; c < 8; c++) {
-      bdd cube = kzu_bdd_identity(m, one());
-      for (int l = 0; l < 6; l++) {
-        bdd lit = x[rng() % 20];
-        bdd nc = kzu_bdd_and(m, cube, (rng() & 1) ? lit : bdd_complement(lit));
-        kzu_bdd_free(m, cube);
-        cube = nc;
-      }
-      bdd op = (rng() & 1) ? kzu_bdd_or(m, acc, cube) : kzu_bdd_xnor(m, acc, cube);
-      kzu_bdd_free(m, cube);
-      kzu_bdd_free(m, acc);
-      acc = op;
-    }
+    bdd acc = RandomCubes(rng, 20, 8, 6, kzu_bdd_xnor);
     if (rng() % 4 == 0)
       kept.push_back(acc);
     else
