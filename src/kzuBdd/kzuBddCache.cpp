@@ -306,13 +306,12 @@ void bdd_purge_cache(kzu_bdd_manager m) {
   bdd_cache_filter(m, [&](cache_entry *e) {
     bdd_gc_fn fn = ct->gc_fn[bdd_cache_tag(e)];
     if (fn == nullptr) return false;
-    // The connectives' and the quantifications' entries are by far the
-    // most; their tests run inline.
-    if (fn == kzu_bdd_ite_gc_fn || fn == bdd_two_gc_fn)
-      return !bdd_node_marked(e->slot[1]) || !bdd_node_marked(e->slot[2]) || !bdd_node_marked(e->slot[3]) ||
-             (fn == kzu_bdd_ite_gc_fn && !bdd_node_marked(bdd_cache_arg0(e)));
     intptr_t s[4];
     bdd_entry_slots(e, s);
+    // The connectives' and the quantifications' entries are by far the
+    // most; their tests are called directly, so they run inline.
+    if (fn == kzu_bdd_ite_gc_fn) return kzu_bdd_ite_gc_fn(m, s) != 0;
+    if (fn == bdd_two_gc_fn) return bdd_two_gc_fn(m, s) != 0;
     return fn(m, s) != 0;
   });
 }
