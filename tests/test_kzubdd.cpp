@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <set>
 #include <string>
@@ -36,6 +37,15 @@ class Engine : public ::testing::Test {
   }
   bdd one() { return kzu_bdd_one(m); }
   bdd zero() { return kzu_bdd_zero(m); }
+  // Distinct keys for data entries: addresses of node records (free ones
+  // too), the only edges the computed table can refer to.
+  std::function<intptr_t(long)> RecordKeys(long n) {
+    bdd_reserve_node_records(m, n + 1);
+    return [this](long i) {
+      return (intptr_t)bdd_slab_records(m->slab_base + i / BDD_SLAB_RECORDS * BDD_SLAB_BYTES) +
+             (i % BDD_SLAB_RECORDS) * 32;
+    };
+  }
   TruthTable tt(bdd f, int n = 12) { return tt_of_edge(m, f, n); }
   // A function with about 2^k nodes: the pairing x_i & x_{k+i} under the
   // order x_0..x_{2k-1}. The result carries one reference.
@@ -386,8 +396,11 @@ TEST_F(Engine, PurgeKeepsExactlyTheEntriesOfSurvivingNodes) {
     cache *c = &m->op_cache;
     for (long b = 0; b < c->size; b++)
       for (const cache_entry &e : c->table[b].entry)
-        if (e.slot[0] != 0 && bdd_cache_tag(&e) == BDD_TAG_ITE)
-          out.insert({bdd_cache_arg0(&e), e.slot[1], e.slot[2], e.slot[3]});
+        if (e.key != 0 && bdd_cache_tag(&e) == BDD_TAG_ITE) {
+          intptr_t s[4];
+          bdd_cache_entry_slots(m, &e, s);
+          out.insert({s[0], s[1], s[2], s[3]});
+        }
     return out;
   };
   std::set<std::vector<intptr_t>> before = entries(), expected;
@@ -475,7 +488,7 @@ TEST_F(Engine, ComputedTableGrowsWithTheNodeCount) {
 TEST_F(Engine, ComputedTableGrowthKeepsEntriesFindable) {
   cache *c = &m->op_cache;
   const int n = 6000;
-  auto key = [](int i) { return (intptr_t)(i + 1) * 24; };
+  auto key = RecordKeys(n);
   for (int i = 0; i < n; i++) bdd_insert2_data(m, BDD_TAG_TWO_DATA, 7, key(i), i);
   long before = c->entries;
   for (int step = 0; step < 3; step++) {
@@ -502,7 +515,7 @@ TEST_F(Engine, ComputedTableGrowthKeepsEntriesFindable) {
 // pushed out, not for look-ups of ever new keys; without one, neither grows it.
 TEST_F(Engine, AllowanceGrowthFollowsResultsPushedOut) {
   cache *c = &m->op_cache;
-  auto key = [](long i) { return (intptr_t)(i + 1) * 24; };
+  auto key = RecordKeys(400000);
   // `distinct` keys in turn (0 = never repeating), one look-up and, on a
   // miss, one insert each, with the periodic check every 100 steps.
   auto drive = [&](long steps, long distinct) {
@@ -527,10 +540,56 @@ TEST_F(Engine, AllowanceGrowthFollowsResultsPushedOut) {
 
   Make(12);
   c = &m->op_cache;
+  key = RecordKeys(20000);
   drive(400000, 20000);
   EXPECT_EQ(c->size, 8179);
   EXPECT_EQ(c->ghost, nullptr);
   bdd_flush_all(m);
+}
+
+// ---- Computed-table references ---------------------------------------------------------------------
+// Entries refer to nodes by their offset in the slab range and to operation
+// ids by 31 bits. Nodes in slabs from the allocator and ids beyond 31 bits
+// must give right results, and no entry may decode to another node or id.
+TEST_F(Engine, NodesOutsideTheSlabRangeKeepResultsRight) {
+  std::mt19937 rng(11);
+  bdd f = RandomCubes(rng, 12, 10, 4, kzu_bdd_xor);
+  m->slab_room = m->slab_count;  // the range is full: later slabs come from the allocator
+  bdd_reserve_node_records(m, 3 * BDD_SLAB_RECORDS);
+  for (int round = 0; round < 20; round++) {
+    bdd g = RandomCubes(rng, 12, 10, 4, kzu_bdd_and);
+    bdd h = kzu_bdd_xor(m, f, g);
+    bdd i = kzu_bdd_ite(m, g, f, h);
+    EXPECT_EQ(tt(h), tt(f) ^ tt(g));
+    EXPECT_EQ(tt(i), tt_ite(tt(g), tt(f), tt(h)));
+    for (bdd e : {g, h, i}) kzu_bdd_free(m, e);
+  }
+  EXPECT_EQ(kzu_bdd_check_heap(m), 0);  // every entry decodes to a live node
+  kzu_bdd_free(m, f);
+}
+
+TEST_F(Engine, OperationIdsBeyondThirtyOneBitsAreNotStored) {
+  std::mt19937 rng(12);
+  bdd f = RandomCubes(rng, 12, 12, 4, kzu_bdd_xor);
+  m->temp_op = -(1L << 30) + 1;  // two more ids fit, then none
+  for (int round = 0; round < 4; round++) {
+    bdd vars[] = {x[round], x[round + 5], nullptr};
+    kzu_bdd_temp_assoc(m, vars, 0);
+    bdd q = kzu_bdd_exists(m, f);
+    EXPECT_EQ(tt(q), tt(f).exists(round).exists(round + 5)) << round;
+    kzu_bdd_free(m, q);
+  }
+  long kept = 0;
+  for (long b = 0; b < m->op_cache.size; b++)
+    for (const cache_entry &e : m->op_cache.table[b].entry) {
+      if (e.key == 0 || bdd_cache_tag(&e) != BDD_TAG_OP) continue;
+      intptr_t v[4];
+      bdd_cache_entry_slots(m, &e, v);
+      EXPECT_TRUE(v[0] == -(1L << 30) + 1 || v[0] == -(1L << 30)) << v[0];
+      kept++;
+    }
+  EXPECT_GT(kept, 0);
+  kzu_bdd_free(m, f);
 }
 
 // ---- The operation frame ---------------------------------------------------------------------------
@@ -622,7 +681,10 @@ TEST_F(Engine, AssociationSelectionAndWarnings) {
   for (long i = 0; i < m->op_cache.size; i++)
     for (int s = 0; s < 2; s++) {
       cache_entry *e = &m->op_cache.table[i].entry[s];
-      if (e->slot[0] != 0 && bdd_cache_tag(e) == BDD_TAG_OP && bdd_cache_arg0(e) == BDD_OP_EXISTS_BASE) left++;
+      intptr_t v[4];
+      if (e->key == 0 || bdd_cache_tag(e) != BDD_TAG_OP) continue;
+      bdd_cache_entry_slots(m, e, v);
+      if (v[0] == BDD_OP_EXISTS_BASE) left++;
     }
   EXPECT_EQ(left, 0);
   kzu_bdd_free(m, q);

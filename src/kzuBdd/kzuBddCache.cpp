@@ -137,21 +137,22 @@ void bdd_reset_ghost(kzu_bdd_manager m, bool age) {
   ct->ghost_hits = 0;
 }
 
-static inline uint64_t *bdd_ghost_word(const cache *ct, int generation, long i, intptr_t k, intptr_t b, intptr_t c,
+static inline uint64_t *bdd_ghost_word(const cache *ct, int generation, long i, uint64_t key, uint32_t c,
                                        uint64_t *mask) {
-  uint64_t h = (uint64_t)k * 0xD6E8FEB86659FD93ull + (uint64_t)b * 0x9E3779B97F4A7C15ull +
-               (uint64_t)c * 0xC2B2AE3D27D4EB4Full;
+  uint64_t h = key * 0xD6E8FEB86659FD93ull + (uint64_t)c * 0x9E3779B97F4A7C15ull;
+  h ^= h >> 31;
+  h *= 0xC2B2AE3D27D4EB4Full;
   *mask = 1ull << ((h >> 57) & 63);
   return &ct->ghost[generation * ct->ghost_words + (i >> 4) * 2 + (long)(h >> 63)];
 }
 
-void bdd_ghost_note(cache *ct, long i, intptr_t k, intptr_t b, intptr_t c) {
+void bdd_ghost_note(cache *ct, long i, uint64_t key, uint32_t c) {
   uint64_t mask;
-  uint64_t *w = bdd_ghost_word(ct, 0, i, k, b, c, &mask);
+  uint64_t *w = bdd_ghost_word(ct, 0, i, key, c, &mask);
   if ((w[0] | w[ct->ghost_words]) & mask) ct->ghost_hits++;
   const cache_entry *out = &ct->table[i].entry[1];
-  if (ct->table[i].entry[0].slot[0] != 0 && out->slot[0] != 0)
-    *bdd_ghost_word(ct, ct->ghost_current, i, out->slot[0], out->slot[1], out->slot[2], &mask) |= mask;
+  if (ct->table[i].entry[0].key != 0 && out->key != 0)
+    *bdd_ghost_word(ct, ct->ghost_current, i, out->key, bdd_cache_entry_c(out), &mask) |= mask;
 }
 
 void bdd_free_cache(kzu_bdd_manager m) {
@@ -162,19 +163,27 @@ void bdd_free_cache(kzu_bdd_manager m) {
   m->op_cache.table = nullptr;
 }
 
-// Decoded copy of an entry's slots for the hooks.
-static inline void bdd_entry_slots(const cache_entry *e, intptr_t *s) {
-  s[0] = bdd_cache_arg0(e);
-  s[1] = e->slot[1];
-  s[2] = e->slot[2];
-  s[3] = e->slot[3];
+// Tag 0 keeps edges in all four words, tag 1 an operation id and three
+// edges; data entries an operation id, an edge and the data word.
+void bdd_cache_entry_slots(kzu_bdd_manager m, const cache_entry *e, intptr_t *s) {
+  int tag = bdd_cache_tag(e);
+  uint64_t a = (e->key >> 3) & BDD_KEY_ARG0_MASK;
+  s[0] = tag == BDD_TAG_ITE ? (intptr_t)bdd_ref_edge(m, a) : bdd_ref_op(a);
+  s[1] = (intptr_t)bdd_ref_edge(m, e->key >> 34);
+  if (tag <= BDD_TAG_OP) {
+    s[2] = (intptr_t)bdd_ref_edge(m, (uint32_t)e->rest);
+    s[3] = (intptr_t)bdd_ref_edge(m, e->rest >> 32);
+  } else {
+    s[2] = 0;
+    s[3] = (intptr_t)e->rest;
+  }
 }
 
 static inline void bdd_purge_entry(kzu_bdd_manager m, cache_entry *e) {
   bdd_purge_fn fn = m->op_cache.purge_fn[bdd_cache_tag(e)];
   if (fn != nullptr) {
     intptr_t s[4];
-    bdd_entry_slots(e, s);
+    bdd_cache_entry_slots(m, e, s);
     fn(m, s);
   }
 }
@@ -182,27 +191,36 @@ static inline void bdd_purge_entry(kzu_bdd_manager m, cache_entry *e) {
 // Hit of a tag whose return function is neither an edge nor absent.
 bdd bdd_cache_return(kzu_bdd_manager m, const cache_entry *e) {
   intptr_t s[4];
-  bdd_entry_slots(e, s);
+  bdd_cache_entry_slots(m, e, s);
   return (bdd)m->op_cache.return_fn[bdd_cache_tag(e)](m, s);
 }
 
 void bdd_purge_slot(kzu_bdd_manager m, cache_entry *e) { bdd_purge_entry(m, e); }
 
+// Key of a data entry: an operation id and an edge.
+static inline bool bdd_cache_key2(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, uint64_t *key) {
+  uint64_t rb = bdd_cache_ref(m, (bdd)b);
+  if (!bdd_op_fits(a) || !bdd_refs_fit(rb)) return false;
+  *key = (uint64_t)tag | ((uint64_t)a & BDD_KEY_ARG0_MASK) << 3 | rb << 34;
+  return true;
+}
+
 bool bdd_lookup2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t *result) {
   cache *ct = &m->op_cache;
   ct->lookups++;
-  intptr_t k = bdd_cache_key0(a, tag);
-  cache_bin *bin = &ct->table[bdd_cache_hash2(k, b, ct->size)];
+  uint64_t key;
+  if (!bdd_cache_key2(m, tag, a, b, &key)) return false;
+  cache_bin *bin = &ct->table[bdd_cache_bin_of(key, 0, ct->size)];
   for (int i = 0; i < 2; i++) {
     cache_entry *e = &bin->entry[i];
-    if (e->slot[0] == k && e->slot[1] == b) {
+    if (e->key == key) {
       if (i == 1) {
         cache_entry tmp = bin->entry[0];
         bin->entry[0] = bin->entry[1];
         bin->entry[1] = tmp;
       }
       ct->hits++;
-      *result = bin->entry[0].slot[3];
+      *result = (intptr_t)bin->entry[0].rest;
       return true;
     }
   }
@@ -210,17 +228,17 @@ bool bdd_lookup2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr
 }
 
 void bdd_insert2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t result) {
-  cache *ct = &m->op_cache;
-  intptr_t k = bdd_cache_key0(a, tag);
-  bdd_cache_store(m, bdd_cache_hash2(k, b, ct->size), k, b, 0, result);
+  uint64_t key;
+  if (bdd_cache_key2(m, tag, a, b, &key))
+    bdd_cache_store(m, bdd_cache_bin_of(key, 0, m->op_cache.size), key, 0, (uint64_t)result);
 }
 
 // Moves one entry into its bin of the new table: it takes slot 0, the old
 // slot 0 moves to slot 1, and an entry pushed out of slot 1 is purged.
 static inline void bdd_move_entry(kzu_bdd_manager m, cache_bin *table, long size, const cache_entry *e) {
   cache *ct = &m->op_cache;
-  cache_bin *bin = &table[bdd_cache_entry_bin(ct, e, size)];
-  if (bin->entry[1].slot[0] != 0) {
+  cache_bin *bin = &table[bdd_cache_entry_bin(e, size)];
+  if (bin->entry[1].key != 0) {
     bdd_purge_entry(m, &bin->entry[1]);
     ct->entries--;
   }
@@ -232,10 +250,10 @@ static inline void bdd_move_entry(kzu_bdd_manager m, cache_bin *table, long size
 // slot, so that it never displaces a more recent entry.
 static inline void bdd_place_older_entry(kzu_bdd_manager m, cache_bin *table, long size, const cache_entry *e) {
   cache *ct = &m->op_cache;
-  cache_bin *bin = &table[bdd_cache_entry_bin(ct, e, size)];
-  if (bin->entry[0].slot[0] == 0) {
+  cache_bin *bin = &table[bdd_cache_entry_bin(e, size)];
+  if (bin->entry[0].key == 0) {
     bin->entry[0] = *e;
-  } else if (bin->entry[1].slot[0] == 0) {
+  } else if (bin->entry[1].key == 0) {
     bin->entry[1] = *e;
   } else {
     cache_entry dropped = *e;
@@ -252,8 +270,8 @@ static void bdd_grow_cache_in_place(kzu_bdd_manager m, cache_bin *table, long ol
   for (long i = old_size - 1; i >= 0; i--) {
     cache_entry e0 = table[i].entry[0], e1 = table[i].entry[1];
     memset(&table[i], 0, sizeof(cache_bin));
-    if (e1.slot[0] != 0) bdd_place_older_entry(m, table, new_size, &e1);
-    if (e0.slot[0] != 0) bdd_move_entry(m, table, new_size, &e0);
+    if (e1.key != 0) bdd_place_older_entry(m, table, new_size, &e1);
+    if (e0.key != 0) bdd_move_entry(m, table, new_size, &e0);
   }
 }
 
@@ -272,7 +290,7 @@ void bdd_rehash_cache(kzu_bdd_manager m, bool grow) {
     table = bdd_map_bins(new_size);
     for (int slot = 1; slot >= 0; slot--)
       for (long i = 0; i < old_size; i++)
-        if (old[i].entry[slot].slot[0] != 0) bdd_move_entry(m, table, new_size, &old[i].entry[slot]);
+        if (old[i].entry[slot].key != 0) bdd_move_entry(m, table, new_size, &old[i].entry[slot]);
     bdd_unmap_bins(old, old_size);
   }
   ct->table = table;
@@ -289,16 +307,24 @@ static void bdd_cache_filter(kzu_bdd_manager m, Drop drop) {
     cache_bin *bin = &ct->table[i];
     for (int slot = 0; slot < 2; slot++) {
       cache_entry *e = &bin->entry[slot];
-      if (e->slot[0] == 0 || !drop(e)) continue;
+      if (e->key == 0 || !drop(e)) continue;
       bdd_purge_entry(m, e);
       ct->entries--;
       memset(e, 0, sizeof(*e));
     }
-    if (bin->entry[0].slot[0] == 0 && bin->entry[1].slot[0] != 0) {
+    if (bin->entry[0].key == 0 && bin->entry[1].key != 0) {
       bin->entry[0] = bin->entry[1];
       memset(&bin->entry[1], 0, sizeof(cache_entry));
     }
   }
+}
+
+// The mark bit of a reference, checked against its node in debug builds.
+static inline bool bdd_ref_marked(kzu_bdd_manager m, uint64_t r) {
+  bool marked = bdd_ref_mark_bit(m, r);
+  kz_debug_assert(marked == ((bdd_regular(bdd_ref_edge(m, r))->mark & BDD_MARK) != 0),
+                  "mark bit out of step with its node");
+  return marked;
 }
 
 void bdd_purge_cache(kzu_bdd_manager m) {
@@ -306,12 +332,15 @@ void bdd_purge_cache(kzu_bdd_manager m) {
   bdd_cache_filter(m, [&](cache_entry *e) {
     bdd_gc_fn fn = ct->gc_fn[bdd_cache_tag(e)];
     if (fn == nullptr) return false;
-    intptr_t s[4];
-    bdd_entry_slots(e, s);
     // The connectives' and the quantifications' entries are by far the
-    // most; their tests are called directly, so they run inline.
-    if (fn == kzu_bdd_ite_gc_fn) return kzu_bdd_ite_gc_fn(m, s) != 0;
-    if (fn == bdd_two_gc_fn) return bdd_two_gc_fn(m, s) != 0;
+    // most; their tests read the references' mark bits without decoding.
+    if (fn == kzu_bdd_ite_gc_fn || fn == bdd_two_gc_fn) {
+      if (fn == kzu_bdd_ite_gc_fn && !bdd_ref_marked(m, (e->key >> 3) & BDD_KEY_ARG0_MASK)) return true;
+      return !bdd_ref_marked(m, e->key >> 34) || !bdd_ref_marked(m, (uint32_t)e->rest) ||
+             !bdd_ref_marked(m, e->rest >> 32);
+    }
+    intptr_t s[4];
+    bdd_cache_entry_slots(m, e, s);
     return fn(m, s) != 0;
   });
 }
@@ -319,7 +348,7 @@ void bdd_purge_cache(kzu_bdd_manager m) {
 void bdd_flush_cache(kzu_bdd_manager m, bdd_flush_fn fn, void *env) {
   bdd_cache_filter(m, [&](cache_entry *e) {
     intptr_t s[4];
-    bdd_entry_slots(e, s);
+    bdd_cache_entry_slots(m, e, s);
     return fn(m, s, env) != 0;
   });
 }

@@ -77,19 +77,18 @@ long kzu_bdd_check_heap(kzu_bdd_manager m) {
   for (long i = 0; i < c->size; i++) {
     for (int s = 0; s < 2; s++) {
       cache_entry *e = &c->table[i].entry[s];
-      if (e->slot[0] == 0) continue;
+      if (e->key == 0) continue;
       entries++;
-      if (bdd_cache_entry_bin(c, e, c->size) != i) rep.fail("cache entry in the wrong bin", e);
+      if (bdd_cache_entry_bin(e, c->size) != i) rep.fail("cache entry in the wrong bin", e);
       int tag = bdd_cache_tag(e);
       if (tag == BDD_TAG_ITE || tag == BDD_TAG_OP) {
-        int first = tag == BDD_TAG_ITE ? 0 : 1;
-        for (int k = first; k < 4; k++) {
-          intptr_t v = k == 0 ? bdd_cache_arg0(e) : e->slot[k];
-          if (!present.count(bdd_regular((bdd)v))) rep.fail("cache entry refers to a freed node", e);
-        }
+        intptr_t v[4];
+        bdd_cache_entry_slots(m, e, v);
+        for (int k = tag == BDD_TAG_ITE ? 0 : 1; k < 4; k++)
+          if (!present.count(bdd_regular((bdd)v[k]))) rep.fail("cache entry refers to a freed node", e);
       }
     }
-    if (c->table[i].entry[0].slot[0] == 0 && c->table[i].entry[1].slot[0] != 0)
+    if (c->table[i].entry[0].key == 0 && c->table[i].entry[1].key != 0)
       rep.fail("cache bin with only slot 1 used", &c->table[i]);
   }
   if (entries != c->entries) rep.fail("cache entry counter is wrong", c);

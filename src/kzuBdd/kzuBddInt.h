@@ -122,23 +122,26 @@ extern const long bdd_primes[BDD_PRIMES];
 #define BDD_CHECK_INTERVAL 100
 
 // ---- Computed table --------------------------------------------------------------------
-// Entries live inline in their bin: slot[0] holds the first argument shifted
-// left by three bits with the tag in the low bits (0 = empty slot), slots 1-2
-// the other arguments and slot 3 the result. A bin is one 64-byte line.
+// Entries live inline in their bin, 16 bytes each, so that a bin is half a
+// 64-byte line. Edges are kept as 30-bit references (see bdd_cache_ref).
+// `key` holds the tag (bits 0-2), the first argument (bits 3-33: a reference,
+// or for tags above 0 a signed operation id) and the second argument (bits
+// 34-63, a reference); key 0 marks an empty slot. `rest` holds the third
+// argument (low half) and the result (high half) of an edge entry, or the
+// 64-bit result of a data entry.
 typedef struct cache_entry {
-  intptr_t slot[4];
+  uint64_t key;
+  uint64_t rest;
 } cache_entry;
 
 typedef struct cache_bin {
   cache_entry entry[2];  // entry[0] most recent
 } cache_bin;
 
-static inline intptr_t bdd_cache_key0(intptr_t a, int tag) { return (intptr_t)(((uintptr_t)a << 3) | (uintptr_t)tag); }
-static inline int bdd_cache_tag(const cache_entry *e) { return (int)(e->slot[0] & 7); }
-static inline intptr_t bdd_cache_arg0(const cache_entry *e) { return e->slot[0] >> 3; }
+static inline int bdd_cache_tag(const cache_entry *e) { return (int)(e->key & 7); }
 
-// Hooks per tag; every hook receives the entry with slot[0] already decoded
-// into its first argument.
+// Hooks per tag; every hook receives the entry decoded into four words:
+// the three arguments and the result, edges as edges.
 typedef long (*bdd_rehash_fn)(intptr_t *slots);
 typedef int (*bdd_gc_fn)(kzu_bdd_manager, intptr_t *slots);
 typedef void (*bdd_purge_fn)(kzu_bdd_manager, intptr_t *slots);
@@ -259,9 +262,16 @@ struct bdd_manager_ {
   bdd_callback_fn bag_it_fn;
   void *bag_it_env;
   void *hooks;
-  // Node records are carved from large slabs.
+  // Node records are carved from large slabs, made one after another in a
+  // range of address space reserved with the first one (slabs beyond it come
+  // from the allocator).
   struct bdd_ *free_nodes;
   void *slabs;
+  char *slab_base;  // 2 MB aligned start of the range (null if none)
+  long slab_room;   // slabs the range holds
+  long slab_count;  // slabs made in it
+  void *slab_reserve;
+  size_t slab_reserve_bytes;
   // Operation ids handed to the temporary association, reused while its
   // contents stay the same.
   long temp_generation;
@@ -368,6 +378,25 @@ static inline struct bdd_ *bdd_slab_records(void *slab) { return (struct bdd_ *)
 static_assert(BDD_SLAB_MAP_BYTES / (long)sizeof(struct bdd_) / 8 >= (long)sizeof(void *),
               "the mark bits of the first records lie past the slab link");
 
+// Computed-table references: an edge at byte offset d from the start of
+// the slab range is d / 16 with the complement bit in bit 0. References of
+// the range's 16 GB (BDD_REF_SLABS slabs, 5*10^8 nodes) fit 30 bits; an
+// entry that would need another one is neither looked up nor stored.
+#define BDD_REF_SLABS 8192
+static inline uint64_t bdd_cache_ref(kzu_bdd_manager m, bdd f) {
+  uintptr_t a = (uintptr_t)f;
+  kz_debug_assert((a & 6) == 0, "edge with bits besides the complement bit");
+  return (uint64_t)((a - (uintptr_t)m->slab_base) >> 4) | (a & 1);
+}
+static inline bool bdd_refs_fit(uint64_t refs) { return (refs >> 30) == 0; }
+static inline bdd bdd_ref_edge(kzu_bdd_manager m, uint64_t r) {
+  return (bdd)(m->slab_base + ((r >> 1) << 5) + (r & 1));
+}
+// Operation ids take 31 bits, two's complement.
+#define BDD_KEY_ARG0_MASK 0x7FFFFFFFull
+static inline bool bdd_op_fits(intptr_t op) { return op >= -(1L << 30) && op < (1L << 30); }
+static inline intptr_t bdd_ref_op(uint64_t a) { return (intptr_t)((int64_t)(a << 33) >> 33); }
+
 // The mark bits copy the records' BDD_MARK bits while a collection runs, so
 // that the purge of the computed table tests a small, cache-resident map
 // instead of fetching a node record per argument.
@@ -384,6 +413,10 @@ static inline bool bdd_mark_bit(const struct bdd_ *n) {
   unsigned bit;
   return (*bdd_mark_byte(n, &bit) & bit) != 0;
 }
+// The mark bit of the node a computed-table reference points to.
+static inline bool bdd_ref_mark_bit(kzu_bdd_manager m, uint64_t r) {
+  return bdd_mark_bit(bdd_ref_edge(m, r & ~(uint64_t)1));
+}
 
 // ---- Computed table (kzuBddCache.cpp) -------------------------------------------------------------------------
 void bdd_init_cache(kzu_bdd_manager m);
@@ -395,51 +428,64 @@ void bdd_reset_ghost(kzu_bdd_manager m, bool age);
 void bdd_purge_cache(kzu_bdd_manager m);  // drops entries that refer to unmarked nodes
 void bdd_flush_cache(kzu_bdd_manager m, bdd_flush_fn fn, void *env);
 void bdd_flush_all(kzu_bdd_manager m);
-static inline long bdd_cache_hash3(intptr_t a, intptr_t b, intptr_t c, long size) {
-  uint64_t h = (uint64_t)a * 0x9E3779B97F4A7C15ull + (uint64_t)b * 0xC2B2AE3D27D4EB4Full +
-               (uint64_t)c * 0x165667B19E3779F9ull;
+static inline long bdd_cache_bin_of(uint64_t key, uint32_t c, long size) {
+  uint64_t h = key * 0x9E3779B97F4A7C15ull + (uint64_t)c * 0xC2B2AE3D27D4EB4Full;
   h ^= h >> 29;
   h *= 0xBF58476D1CE4E5B9ull;
   return (long)(((h >> 32) * (uint64_t)size) >> 32);
 }
-static inline long bdd_cache_hash2(intptr_t a, intptr_t b, long size) {
-  uint64_t h = (uint64_t)a * 0x9E3779B97F4A7C15ull + (uint64_t)b * 0xC2B2AE3D27D4EB4Full;
-  h ^= h >> 29;
-  h *= 0xBF58476D1CE4E5B9ull;
-  return (long)(((h >> 32) * (uint64_t)size) >> 32);
+// Key and third argument of a three-argument entry (a is an edge for tag 0,
+// an operation id otherwise); false when they do not fit an entry.
+static inline bool bdd_cache_key3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, uint64_t *key,
+                                  uint32_t *c32) {
+  uint64_t rb = bdd_cache_ref(m, (bdd)b), rc = bdd_cache_ref(m, (bdd)c), ra;
+  if (tag == BDD_TAG_ITE) {
+    ra = bdd_cache_ref(m, (bdd)a);
+    if (!bdd_refs_fit(ra | rb | rc)) return false;
+  } else {
+    if (!bdd_op_fits(a) || !bdd_refs_fit(rb | rc)) return false;
+    ra = (uint64_t)a & BDD_KEY_ARG0_MASK;
+  }
+  *key = (uint64_t)tag | ra << 3 | rb << 34;
+  *c32 = (uint32_t)rc;
+  return true;
 }
-// Fetches ahead the bin where a three-argument entry would be found.
-static inline void bdd_prefetch_bin3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c);
 long bdd_rehash3(intptr_t *slots);
 long bdd_rehash2(intptr_t *slots);
 long bdd_rehash1(intptr_t *slots);
-// The bin of a stored entry in a table of `size` bins; it depends on how many
-// arguments the entry's tag hashes.
-static inline long bdd_cache_entry_bin(const cache *c, const cache_entry *e, long size) {
-  bdd_rehash_fn fn = c->rehash_fn[bdd_cache_tag(e)];
-  if (fn == bdd_rehash2) return bdd_cache_hash2(e->slot[0], e->slot[1], size);
-  if (fn == bdd_rehash1) return bdd_cache_hash2(e->slot[0], 0, size);
-  return bdd_cache_hash3(e->slot[0], e->slot[1], e->slot[2], size);
+// Tags 0 and 1 hold three-argument entries with an edge result; the other
+// tags hold data entries of an operation id and an edge. The third argument
+// of a stored entry (0 for a data entry):
+static inline uint32_t bdd_cache_entry_c(const cache_entry *e) {
+  return bdd_cache_tag(e) <= BDD_TAG_OP ? (uint32_t)e->rest : 0;
 }
+// The bin of a stored entry in a table of `size` bins.
+static inline long bdd_cache_entry_bin(const cache_entry *e, long size) {
+  return bdd_cache_bin_of(e->key, bdd_cache_entry_c(e), size);
+}
+// The entry decoded into the four words its tag's hooks receive.
+void bdd_cache_entry_slots(kzu_bdd_manager m, const cache_entry *e, intptr_t *s);
 bdd bdd_cache_return(kzu_bdd_manager m, const cache_entry *e);
 void bdd_purge_slot(kzu_bdd_manager m, cache_entry *e);  // runs the tag's purge function
 
 // The filter of pushed-out keys tracks the bins whose index is a multiple
 // of 16. An insert into such a bin counts its key when the filter has it
 // (it was computed before and pushed out) and adds the key it pushes out.
-void bdd_ghost_note(cache *ct, long i, intptr_t k, intptr_t b, intptr_t c);
+void bdd_ghost_note(cache *ct, long i, uint64_t key, uint32_t c);
 
 // Look-up of an edge-valued entry; on a hit *result gets a temporary reference.
 // The look-up and the insert run on every recursion step, so they are inline.
 static inline bool bdd_lookup3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, bdd *result) {
   cache *ct = &m->op_cache;
   ct->lookups++;
-  intptr_t k = bdd_cache_key0(a, tag);
-  cache_bin *bin = &ct->table[bdd_cache_hash3(k, b, c, ct->size)];
+  uint64_t key;
+  uint32_t c32;
+  if (!bdd_cache_key3(m, tag, a, b, c, &key, &c32)) return false;
+  cache_bin *bin = &ct->table[bdd_cache_bin_of(key, c32, ct->size)];
   cache_entry *e = &bin->entry[0];
-  if (!(e->slot[0] == k && e->slot[1] == b && e->slot[2] == c)) {
+  if (!(e->key == key && (uint32_t)e->rest == c32)) {
     e = &bin->entry[1];
-    if (!(e->slot[0] == k && e->slot[1] == b && e->slot[2] == c)) return false;
+    if (!(e->key == key && (uint32_t)e->rest == c32)) return false;
     cache_entry tmp = bin->entry[0];
     bin->entry[0] = bin->entry[1];
     bin->entry[1] = tmp;
@@ -448,52 +494,56 @@ static inline bool bdd_lookup3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t 
   ct->hits++;
   bdd_return_fn rf = ct->return_fn[tag];
   if (rf == BDD_RETURN_EDGE) {
-    bdd r = (bdd)e->slot[3];
+    bdd r = bdd_ref_edge(m, e->rest >> 32);
     bdd_temp_inc(r);
     *result = r;
   } else if (rf != nullptr) {
     *result = bdd_cache_return(m, e);
   } else {
-    *result = (bdd)e->slot[3];
+    *result = bdd_ref_edge(m, e->rest >> 32);
   }
   return true;
 }
 
 // Stores an entry in its bin: the most recent one in slot 0, unless nested
 // work (cache_level > 0) may only replace slot 1.
-static inline void bdd_cache_store(kzu_bdd_manager m, long i, intptr_t k, intptr_t b, intptr_t c, intptr_t r) {
+static inline void bdd_cache_store(kzu_bdd_manager m, long i, uint64_t key, uint32_t c, uint64_t rest) {
   cache *ct = &m->op_cache;
   cache_bin *bin = &ct->table[i];
-  if ((i & 15) == 0 && ct->ghost != nullptr) bdd_ghost_note(ct, i, k, b, c);
+  if ((i & 15) == 0 && ct->ghost != nullptr) bdd_ghost_note(ct, i, key, c);
   cache_entry *e;
-  if (bin->entry[0].slot[0] != 0 && bin->entry[1].slot[0] != 0) {
+  if (bin->entry[0].key != 0 && bin->entry[1].key != 0) {
     if (ct->purge_fn[bdd_cache_tag(&bin->entry[1])] != nullptr) bdd_purge_slot(m, &bin->entry[1]);
     ct->collisions++;
     if (ct->cache_level == 0) bin->entry[1] = bin->entry[0];
     e = ct->cache_level == 0 ? &bin->entry[0] : &bin->entry[1];
   } else {
     ct->entries++;
-    e = bin->entry[0].slot[0] == 0 ? &bin->entry[0] : &bin->entry[1];
+    e = bin->entry[0].key == 0 ? &bin->entry[0] : &bin->entry[1];
   }
-  e->slot[0] = k;
-  e->slot[1] = b;
-  e->slot[2] = c;
-  e->slot[3] = r;
+  e->key = key;
+  e->rest = rest;
   ct->inserts++;
 }
 
 static inline void bdd_insert3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, intptr_t result) {
-  cache *ct = &m->op_cache;
-  intptr_t k = bdd_cache_key0(a, tag);
-  bdd_cache_store(m, bdd_cache_hash3(k, b, c, ct->size), k, b, c, result);
+  uint64_t key;
+  uint32_t c32;
+  if (!bdd_cache_key3(m, tag, a, b, c, &key, &c32)) return;
+  uint64_t r = bdd_cache_ref(m, (bdd)result);
+  if (!bdd_refs_fit(r)) return;
+  bdd_cache_store(m, bdd_cache_bin_of(key, c32, m->op_cache.size), key, c32, c32 | r << 32);
 }
 // Data entries (no reference taken on the result).
 bool bdd_lookup2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t *result);
 void bdd_insert2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t result);
 
+// Fetches ahead the bin where a three-argument entry would be found.
 static inline void bdd_prefetch_bin3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c) {
-  cache *ct = &m->op_cache;
-  bdd_prefetch(&ct->table[bdd_cache_hash3(bdd_cache_key0(a, tag), b, c, ct->size)]);
+  uint64_t key;
+  uint32_t c32;
+  if (bdd_cache_key3(m, tag, a, b, c, &key, &c32))
+    bdd_prefetch(&m->op_cache.table[bdd_cache_bin_of(key, c32, m->op_cache.size)]);
 }
 
 // ---- Collection and operation frame (kzuBddGc.cpp) -----------------------------------------------------------------

@@ -236,9 +236,52 @@ void bdd_rebuild_summaries(var_table *t) {
 // Records are carved from 2 MB slabs whose first word links them together.
 // Freed records carry BDD_FREE_INDEX; a collection rebuilds the free list in
 // address order, so nodes made one after another lie side by side.
+//
+// Slabs are made one after another in a range of address space reserved
+// when the first is needed (16 GB, less when the system refuses it; no
+// memory stands behind it until a slab is made), so that the computed
+// table can refer to a node by its offset in the range.
+
+static void bdd_reserve_slab_range(kzu_bdd_manager m) {
+  m->slab_room = -1;  // tried
+  for (long slabs = BDD_REF_SLABS; slabs >= 16; slabs /= 4) {
+    size_t bytes = (size_t)(slabs + 1) * BDD_SLAB_BYTES;  // one more for the alignment
+    void *p = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) continue;
+    m->slab_reserve = p;
+    m->slab_reserve_bytes = bytes;
+    m->slab_base = (char *)(((uintptr_t)p + BDD_SLAB_BYTES - 1) & ~(uintptr_t)(BDD_SLAB_BYTES - 1));
+    m->slab_room = slabs;
+    return;
+  }
+}
+
+static bool bdd_in_slab_range(kzu_bdd_manager m, const void *slab) {
+  return m->slab_room > 0 && (const char *)slab >= m->slab_base &&
+         (const char *)slab < m->slab_base + m->slab_room * BDD_SLAB_BYTES;
+}
+
+// The next slab of the range (its pages read as zero), else one from the
+// allocator.
+static void *bdd_slab_memory(kzu_bdd_manager m) {
+  if (m->slab_room == 0) bdd_reserve_slab_range(m);
+  if (m->slab_count < m->slab_room) {
+    char *slab = m->slab_base + m->slab_count * BDD_SLAB_BYTES;
+    if (mprotect(slab, (size_t)BDD_SLAB_BYTES, PROT_READ | PROT_WRITE) != 0) {
+      MMout_of_memory((size_t)BDD_SLAB_BYTES);
+      exit(1);
+    }
+#ifdef MADV_HUGEPAGE
+    madvise(slab, (size_t)BDD_SLAB_BYTES, MADV_HUGEPAGE);
+#endif
+    m->slab_count++;
+    return slab;
+  }
+  return bdd_alloc_zeroed(BDD_SLAB_BYTES);
+}
 
 static void bdd_new_slab(kzu_bdd_manager m) {
-  void *slab = bdd_alloc_zeroed(BDD_SLAB_BYTES);
+  void *slab = bdd_slab_memory(m);
   // Bucket heads keep node addresses in 48 bits.
   util_assert(((uintptr_t)slab + BDD_SLAB_BYTES) <= BDD_BUCKET_PTR_MASK, "bdd_new_slab: address beyond 48 bits");
   *(void **)slab = m->slabs;
@@ -276,9 +319,13 @@ void bdd_free_node_slabs(kzu_bdd_manager m) {
   void *slab = m->slabs;
   while (slab != nullptr) {
     void *next = *(void **)slab;
-    bdd_free_array(slab);
+    if (!bdd_in_slab_range(m, slab)) bdd_free_array(slab);
     slab = next;
   }
+  if (m->slab_reserve != nullptr) munmap(m->slab_reserve, m->slab_reserve_bytes);
+  m->slab_reserve = nullptr;
+  m->slab_base = nullptr;
+  m->slab_room = m->slab_count = 0;
   m->slabs = nullptr;
   m->free_nodes = nullptr;
 }
