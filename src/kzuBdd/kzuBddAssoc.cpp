@@ -162,9 +162,22 @@ static bool bdd_assoc_permanent(kzu_bdd_manager m, const var_assoc *va) {
   return true;
 }
 
+static int bdd_temp_op_flush_fn(kzu_bdd_manager, intptr_t *s, void *) { return s[0] < 0; }
+
+// The computed table keeps operation ids in 31 bits: when the temporary ids
+// run out, their entries are dropped and the ids start again at -1.
+static void bdd_restart_temp_ops(kzu_bdd_manager m, int kind) {
+  bdd_flush_cache(m, bdd_temp_op_flush_fn, nullptr);
+  bdd_clear_assoc_memo(m);
+  for (int k = 0; k < 3; k++) m->temp_kind_generation[k] = -1;
+  m->temp_kind_generation[kind] = m->temp_generation;
+  m->temp_op = -1;
+}
+
 static intptr_t bdd_temp_op_id(kzu_bdd_manager m, int kind) {
   var_assoc *va = &m->temp_assoc;
   size_t bytes = (size_t)(m->maxvars + 1) * sizeof(bdd);
+  if (!bdd_op_fits(m->temp_op)) bdd_restart_temp_ops(m, kind);
   if (!bdd_assoc_permanent(m, va)) return m->temp_op--;
   for (int i = 0; i < BDD_TEMP_MEMO; i++) {
     auto &memo = m->temp_memo[kind][i];

@@ -27,8 +27,9 @@ static int bdd_two_gc_fn(kzu_bdd_manager, intptr_t *s) {
   return !bdd_node_marked(s[1]) || !bdd_node_marked(s[2]) || !bdd_node_marked(s[3]);
 }
 static int kzu_bdd_one_data_gc_fn(kzu_bdd_manager, intptr_t *s) { return !bdd_node_marked(s[1]); }
+// Data entries hold one edge; a second is tested when present.
 static int bdd_two_data_gc_fn(kzu_bdd_manager, intptr_t *s) {
-  return !bdd_node_marked(s[1]) || !bdd_node_marked(s[2]);
+  return !bdd_node_marked(s[1]) || (s[2] != 0 && !bdd_node_marked(s[2]));
 }
 
 // Entries of the association `*env` (its id) under any of its operation ids.
