@@ -168,7 +168,7 @@ void bdd_free_cache(kzu_bdd_manager m) {
 // edges; data entries an operation id, an edge and the data word.
 void bdd_cache_entry_slots(kzu_bdd_manager m, const cache_entry *e, intptr_t *s) {
   int tag = bdd_cache_tag(e);
-  uint64_t a = (e->key >> 3) & BDD_KEY_ARG0_MASK;
+  uint64_t a = bdd_key_arg0(e->key);
   s[0] = tag == BDD_TAG_ITE ? (intptr_t)bdd_ref_edge(m, a) : bdd_ref_op(a);
   s[1] = (intptr_t)bdd_ref_edge(m, e->key >> 34);
   if (tag <= BDD_TAG_OP) {
@@ -202,7 +202,7 @@ void bdd_purge_slot(kzu_bdd_manager m, cache_entry *e) { bdd_purge_entry(m, e); 
 static inline bool bdd_cache_key2(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, uint64_t *key) {
   uint64_t rb = bdd_cache_ref(m, (bdd)b);
   if (!bdd_op_fits(a) || !bdd_refs_fit(rb)) return false;
-  *key = (uint64_t)tag | ((uint64_t)a & BDD_KEY_ARG0_MASK) << 3 | rb << 34;
+  *key = bdd_cache_pack_key(tag, (uint64_t)a, rb);
   return true;
 }
 
@@ -336,7 +336,7 @@ void bdd_purge_cache(kzu_bdd_manager m) {
     // The connectives' and the quantifications' entries are by far the
     // most; their tests read the references' mark bits without decoding.
     if (fn == kzu_bdd_ite_gc_fn || fn == bdd_two_gc_fn) {
-      if (fn == kzu_bdd_ite_gc_fn && !bdd_ref_marked(m, (e->key >> 3) & BDD_KEY_ARG0_MASK)) return true;
+      if (fn == kzu_bdd_ite_gc_fn && !bdd_ref_marked(m, bdd_key_arg0(e->key))) return true;
       return !bdd_ref_marked(m, e->key >> 34) || !bdd_ref_marked(m, (uint32_t)e->rest) ||
              !bdd_ref_marked(m, e->rest >> 32);
     }

@@ -396,6 +396,11 @@ static inline bdd bdd_ref_edge(kzu_bdd_manager m, uint64_t r) {
 #define BDD_KEY_ARG0_MASK 0x7FFFFFFFull
 static inline bool bdd_op_fits(intptr_t op) { return op >= -(1L << 30) && op < (1L << 30); }
 static inline intptr_t bdd_ref_op(uint64_t a) { return (intptr_t)((int64_t)(a << 33) >> 33); }
+// An entry's key from its tag and first two arguments (encoded), and back.
+static inline uint64_t bdd_cache_pack_key(int tag, uint64_t a0, uint64_t b) {
+  return (uint64_t)tag | (a0 & BDD_KEY_ARG0_MASK) << 3 | b << 34;
+}
+static inline uint64_t bdd_key_arg0(uint64_t key) { return (key >> 3) & BDD_KEY_ARG0_MASK; }
 
 // The mark bits copy the records' BDD_MARK bits while a collection runs, so
 // that the purge of the computed table tests a small, cache-resident map
@@ -444,9 +449,9 @@ static inline bool bdd_cache_key3(kzu_bdd_manager m, int tag, intptr_t a, intptr
     if (!bdd_refs_fit(ra | rb | rc)) return false;
   } else {
     if (!bdd_op_fits(a) || !bdd_refs_fit(rb | rc)) return false;
-    ra = (uint64_t)a & BDD_KEY_ARG0_MASK;
+    ra = (uint64_t)a;
   }
-  *key = (uint64_t)tag | ra << 3 | rb << 34;
+  *key = bdd_cache_pack_key(tag, ra, rb);
   *c32 = (uint32_t)rc;
   return true;
 }
