@@ -25,7 +25,7 @@ struct Ctx {
     // The peer starts with a million node records and 250000-entry caches per
     // kind of operation; the same room here: no collection below a million
     // live nodes and a computed table that may grow to about a million entries.
-    if (!kzb_default_sizing) kzu_bdd_set_sizing((kzu_bdd_manager)mgr, 1000000, 524269);
+    if (!kzb_default_sizing) bdd_set_sizing(mgr, 1000000, 524269);
     if (kzb_dynamic_sift) bdd_dynamic_reordering(mgr, BDD_REORDER_SIFT, BDD_REORDER_VERBOSITY_DEFAULT);
   }
   ~Ctx() {

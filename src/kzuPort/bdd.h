@@ -220,6 +220,16 @@ void bdd_print(bdd_t *f);
 void bdd_print_stats(bdd_manager *mgr, FILE *file);
 void bdd_set_gc_mode(bdd_manager *mgr, boolean no_gc);
 int bdd_set_parameters(bdd_manager *mgr, void *value_table, FILE *file);
+// Room for a workload the caller knows (an mdd_manager is a bdd_manager, so
+// the multi-valued layer's callers use it too). By default collections start
+// past 10000 live nodes and the computed table grows only with the node
+// count; here no collection runs below gc_floor live nodes (never below
+// 10000), and below cache_bins bins the computed table also grows while a
+// larger one would answer look-ups it now misses. The node records for
+// gc_floor nodes are made at once. Image computations that free their
+// intermediate results gain most: every collection drops the memoised
+// results of the nodes it frees.
+void bdd_set_sizing(bdd_manager *mgr, long gc_floor, long cache_bins);
 boolean bdd_get_free(bdd_t *f);
 bdd_node *bdd_pointer(bdd_t *f);
 

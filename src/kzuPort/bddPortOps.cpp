@@ -371,6 +371,10 @@ int bdd_set_parameters(bdd_manager *, void *, FILE *file) {
   return 1;
 }
 
+void bdd_set_sizing(bdd_manager *mgr, long gc_floor, long cache_bins) {
+  kzu_bdd_set_sizing(bdd_engine(mgr), gc_floor, cache_bins);
+}
+
 boolean bdd_get_free(bdd_t *f) { return f->free; }
 
 bdd_node *bdd_pointer(bdd_t *f) { return f->node; }

@@ -54,6 +54,9 @@ typedef struct mdd_gen {
 mdd_manager *mdd_init(array_t *mvar_values, array_t *mvar_names, array_t *mvar_strides);
 // A manager without variables, for the create-variables family.
 mdd_manager *mdd_init_empty(void);
+// (The manager is a handle-layer manager: bdd_set_sizing(mgr, gc_floor,
+// cache_bins) gives it room for a known workload; see bdd.h.)
+
 // Releases every record of the layer, then the manager; every handle of the
 // manager is invalid afterwards.
 void mdd_quit(mdd_manager *mgr);
