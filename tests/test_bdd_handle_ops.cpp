@@ -1,9 +1,10 @@
 // Handle layer: the further operations and their messages.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
-#include "kzuPort/bdd.h"
+#include "kzuPort/bddInt.h"
 #include "support/truth_table.h"
 
 namespace {
@@ -122,6 +123,91 @@ TEST_F(HandleOps, SubstitutionCofactorsAndComposition) {
   EXPECT_EQ(tt(keep(bdd_cofactor(f, v[0]))), var(2) | var(4));
   EXPECT_EQ(tt(keep(bdd_cofactor_array(f, Array({v[0], keep(bdd_not(v[4]))})))), var(2));
   EXPECT_EQ(tt(keep(bdd_compose(f, v[4], And(v[5], v[6])))), (var(0) & var(2)) | (var(5) & var(6)));
+}
+
+// Variable lists are kept as named associations (at most BDD_PORT_ASSOCS):
+// lists met again, lists in turn, more lists than are kept, lists with
+// functions that are no variables, and lists met again after a collection
+// all give the truth table's answer, and a list met again adds nothing.
+TEST_F(HandleOps, VariableListsAreKeptAndMetAgain) {
+  std::mt19937 rng(17);
+  bdd_t *f = Or(Or(And(v[0], v[5]), And(v[1], keep(bdd_not(v[6])))), And(v[2], Or(v[3], v[7])));
+  bdd_t *g = Or(And(v[4], v[1]), keep(bdd_xor(v[6], v[2])));
+  TruthTable tf = tt(f), tg = tt(g);
+  // Fresh handles on the same variables: the lists are compared by edge.
+  auto vars = [&](std::vector<int> ids) {
+    std::vector<bdd_t *> hs;
+    for (int id : ids) hs.push_back(keep(bdd_get_variable(mgr, (bdd_variableId)id)));
+    return Array(hs);
+  };
+  auto exists = [](TruthTable t, const std::vector<int> &ids) {
+    for (int id : ids) t = t.exists(id);
+    return t;
+  };
+  // Simultaneous substitution of new_i for variable old_i.
+  auto substitute = [&](const TruthTable &t, const std::vector<int> &olds, const std::vector<TruthTable> &news) {
+    TruthTable r(N);
+    for (uint32_t a = 0; a < r.size(); a++) {
+      uint32_t b = a;
+      for (size_t i = 0; i < olds.size(); i++) b = (b & ~(1u << olds[i])) | ((uint32_t)news[i].get(a) << olds[i]);
+      r.set(a, t.get(b));
+    }
+    return r;
+  };
+  const std::vector<std::vector<int>> lists = {{0, 1}, {2}, {5, 3, 1}, {7, 6},   {0, 2, 4, 6}, {1, 3},
+                                               {4},    {6}, {0, 7},    {3, 4, 5}, {2, 6}};
+  bdd_port_state *state = bdd_port_state_of((kzu_bdd_manager)mgr);
+  for (int round = 0; round < 120; round++) {
+    const std::vector<int> &ids = lists[rng() % lists.size()];
+    int kept = state->assocs;
+    switch (rng() % 4) {
+      case 0:
+        EXPECT_EQ(tt(keep(bdd_smooth(f, vars(ids)))), exists(tf, ids));
+        break;
+      case 1:
+        EXPECT_EQ(tt(keep(bdd_and_smooth(f, g, vars(ids)))), exists(tf & tg, ids));
+        break;
+      case 2: {
+        // Each variable of the list takes the next one's place (a rotation).
+        std::vector<int> news;
+        std::vector<TruthTable> nt;
+        for (size_t i = 0; i < ids.size(); i++) news.push_back(ids[(i + 1) % ids.size()]);
+        for (int id : news) nt.push_back(var(id));
+        EXPECT_EQ(tt(keep(bdd_substitute(f, vars(ids), vars(news)))), substitute(tf, ids, nt));
+        break;
+      }
+      default: {
+        // Functions that are no variables go through the temporary association.
+        std::vector<bdd_t *> news;
+        std::vector<TruthTable> nt;
+        for (int id : ids) {
+          news.push_back(And(v[(id + 1) % N], v[(id + 3) % N]));
+          nt.push_back(tt(news.back()));
+        }
+        EXPECT_EQ(tt(keep(bdd_substitute(f, vars(ids), Array(news)))), substitute(tf, ids, nt));
+        EXPECT_EQ(state->assocs, kept);
+        break;
+      }
+    }
+    EXPECT_LE(state->assocs, BDD_PORT_ASSOCS);
+    if (round % 30 == 29) {
+      for (bdd_t *h : owned)
+        if (h != f && h != g) bdd_free(h);
+      owned = {f, g};
+      kzu_bdd_gc((kzu_bdd_manager)mgr);
+    }
+  }
+  // Every kept list is met again without a new association.
+  int kept = state->assocs;
+  EXPECT_EQ(kept, BDD_PORT_ASSOCS);
+  for (int k = 0; k < kept; k++) {
+    bdd_port_assoc a = state->assoc[k];
+    if (a.pairs) continue;
+    std::vector<int> ids;
+    for (int i = 0; i < a.n; i++) ids.push_back((int)(kzu_bdd_if_id((kzu_bdd_manager)mgr, a.edges[i]) - 1));
+    EXPECT_EQ(tt(keep(bdd_smooth(g, vars(ids)))), exists(tg, ids));
+    EXPECT_EQ(state->assocs, kept);
+  }
 }
 
 TEST_F(HandleOps, Relations) {

@@ -73,6 +73,7 @@ static void bdd_free_assoc_array(var_assoc *va) { bdd_free_array(va->assoc); }
 
 void kzu_bdd_quit(kzu_bdd_manager m) {
   if (m == nullptr) return;
+  if (m->layer_quit != nullptr) m->layer_quit(m);
   bdd_free_cache(m);
   for (long id = 0; id <= m->vars; id++) bdd_free_var_table(m, m->unique_table.tables[id]);
   bdd_free_bucket_arena(m);
@@ -167,11 +168,6 @@ static bdd bdd_new_var(kzu_bdd_manager m, long level) {
 
 bdd kzu_bdd_new_var_last(kzu_bdd_manager m) { return bdd_new_var(m, m->vars); }
 bdd kzu_bdd_new_var_first(kzu_bdd_manager m) { return bdd_new_var(m, 0); }
-
-static bool bdd_is_positive_var(kzu_bdd_manager m, bdd v) {
-  return v != nullptr && !bdd_is_complemented(v) && !bdd_is_const(v) && v->data[0] == m->one &&
-         v->data[1] == m->zero;
-}
 
 bdd kzu_bdd_new_var_before(kzu_bdd_manager m, bdd v) {
   if (!bdd_is_positive_var(m, v)) kzu_bdd_warning("kzu_bdd_new_var_before: argument is not a positive variable");

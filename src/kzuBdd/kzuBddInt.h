@@ -120,6 +120,9 @@ extern const long bdd_primes[BDD_PRIMES];
 // Lowest collection threshold.
 #define BDD_GC_FLOOR 10000
 #define BDD_CHECK_INTERVAL 100
+#ifndef BDD_MAX_LOAD
+#define BDD_MAX_LOAD 4
+#endif
 
 // ---- Computed table --------------------------------------------------------------------
 // Entries live inline in their bin, 16 bytes each, so that a bin is half a
@@ -298,6 +301,10 @@ struct bdd_manager_ {
   struct bdd_ **reorder_scratch;  // node array of the exchanges
   long reorder_scratch_size;
   long swaps;           // adjacent-level exchanges run
+  // State of the layer above (the handle layer's record free list and
+  // association cache); released by `layer_quit` at the start of kzu_bdd_quit.
+  void *layer_state;
+  void (*layer_quit)(kzu_bdd_manager);
 };
 
 // Record manager for records of `bytes` bytes (at most 64).
@@ -311,6 +318,11 @@ bool bdd_check_array(kzu_bdd_manager m, bdd *fs);
 // ---- Levels ----------------------------------------------------------------------------------------
 static inline long bdd_level(kzu_bdd_manager m, bdd f) { return m->indexes[bdd_regular(f)->indexindex]; }
 static inline bool bdd_is_const(bdd f) { return bdd_regular(f)->indexindex == 0; }
+// The projection function of a variable, uncomplemented (false for null).
+static inline bool bdd_is_positive_var(kzu_bdd_manager m, bdd v) {
+  return v != nullptr && !bdd_is_complemented(v) && !bdd_is_const(v) && v->data[0] == m->one &&
+         v->data[1] == m->zero;
+}
 
 // ---- Reference protocol -------------------------------------------------------------------------------
 static inline void bdd_temp_inc(bdd f) {

@@ -356,7 +356,7 @@ static inline bdd bdd_find_aux(kzu_bdd_manager m, long id, bdd t, bdd e) {
   bdd_bucket_push(vt, b, n, s);
   vt->entries++;
   u->entries++;
-  if (vt->entries > 4 * vt->size) bdd_rehash_var_table(m, vt, true);
+  if (vt->entries > BDD_MAX_LOAD * vt->size) bdd_rehash_var_table(m, vt, true);
   u->finds++;
   return n;
 }
@@ -415,7 +415,7 @@ bdd bdd_find_terminal(kzu_bdd_manager m, intptr_t high, intptr_t low) {
     bdd_bucket_push(vt, b, n, bdd_key_summary(h));
     vt->entries++;
     u->entries++;
-    if (vt->entries > 4 * vt->size) bdd_rehash_var_table(m, vt, true);
+    if (vt->entries > BDD_MAX_LOAD * vt->size) bdd_rehash_var_table(m, vt, true);
     found = n;
   }
   u->finds++;
