@@ -302,6 +302,30 @@ TEST_F(Engine, UniqueTableGrowsAtTheTwentyNinthNode) {
   EXPECT_EQ(t->size, 7);
 }
 
+// With room given, a table grows to a bucket per node at once and shrinks
+// only when a collection leaves it below a node per four buckets.
+TEST_F(Engine, UniqueTableWithRoomGrowsToABucketPerNode) {
+  Make(40);
+  kzu_bdd_set_sizing(m, 1 << 20, 0);
+  var_table *t = m->unique_table.tables[1];
+  std::vector<bdd> fs;
+  for (int k = 1; k < 29; k++) fs.push_back(kzu_bdd_and(m, x[0], x[k]));
+  EXPECT_EQ(t->entries, 29);
+  EXPECT_EQ(t->size, 59);  // the first size of at least 29 buckets
+  for (int k = 29; k < 40; k++) fs.push_back(kzu_bdd_and(m, x[0], x[k]));
+  EXPECT_EQ(t->size, 59);
+  EXPECT_EQ(kzu_bdd_check_heap(m), 0);
+  for (int i = 0; i < 24; i++) kzu_bdd_free(m, fs[i]);
+  kzu_bdd_gc(m);
+  EXPECT_EQ(t->entries, 16);
+  EXPECT_EQ(t->size, 59);
+  for (size_t i = 24; i < fs.size(); i++) kzu_bdd_free(m, fs[i]);
+  kzu_bdd_gc(m);
+  EXPECT_EQ(t->entries, 1);
+  EXPECT_EQ(t->size, 7);
+  EXPECT_EQ(kzu_bdd_check_heap(m), 0);
+}
+
 TEST_F(Engine, BucketArraysReuseAndReleaseTheirChunks) {
   // Arrays of several size classes, written through and freed in a mixed
   // order: none overlaps another, each starts zeroed, and once all are free

@@ -120,9 +120,6 @@ extern const long bdd_primes[BDD_PRIMES];
 // Lowest collection threshold.
 #define BDD_GC_FLOOR 10000
 #define BDD_CHECK_INTERVAL 100
-#ifndef BDD_MAX_LOAD
-#define BDD_MAX_LOAD 4
-#endif
 
 // ---- Computed table --------------------------------------------------------------------
 // Entries live inline in their bin, 16 bytes each, so that a bin is half a
@@ -318,6 +315,8 @@ bool bdd_check_array(kzu_bdd_manager m, bdd *fs);
 // ---- Levels ----------------------------------------------------------------------------------------
 static inline long bdd_level(kzu_bdd_manager m, bdd f) { return m->indexes[bdd_regular(f)->indexindex]; }
 static inline bool bdd_is_const(bdd f) { return bdd_regular(f)->indexindex == 0; }
+// The caller gave the engine room (kzu_bdd_set_sizing above the default floor).
+static inline bool bdd_room_given(kzu_bdd_manager m) { return m->unique_table.gc_floor > BDD_GC_FLOOR; }
 // The projection function of a variable, uncomplemented (false for null).
 static inline bool bdd_is_positive_var(kzu_bdd_manager m, bdd v) {
   return v != nullptr && !bdd_is_complemented(v) && !bdd_is_const(v) && v->data[0] == m->one &&
@@ -360,7 +359,15 @@ static inline bdd bdd_make_external(bdd f) {
 // ---- Node tables (kzuBddUnique.cpp) ----------------------------------------------------------------------
 var_table *bdd_new_var_table(kzu_bdd_manager m);
 void bdd_free_var_table(kzu_bdd_manager m, var_table *t);
+// Node tables grow one size step past 4 nodes per bucket and shrink one
+// step after a collection leaves fewer nodes than buckets. With room given
+// (kzu_bdd_set_sizing), a table grows to a bucket per node at once, which
+// moves each node fewer times and keeps chains shorter, and shrinks only
+// below a node per four buckets.
 void bdd_rehash_var_table(kzu_bdd_manager m, var_table *t, bool grow);
+// The smallest table size index (at least the initial one) whose size
+// holds `entries` nodes at one per bucket.
+int bdd_table_index_for(long entries);
 // Recomputes the key summaries of every chain of t.
 void bdd_rebuild_summaries(var_table *t);
 // Zeroed bucket arrays of `buckets` heads: mid-sized arrays come from
@@ -490,10 +497,55 @@ void bdd_purge_slot(kzu_bdd_manager m, cache_entry *e);  // runs the tag's purge
 // (it was computed before and pushed out) and adds the key it pushes out.
 void bdd_ghost_note(cache *ct, long i, uint64_t key, uint32_t c);
 
+// A three-argument key prepared once per recursion step: the look-up and
+// the insert of the step (and a fetch ahead) share it. `ok` is false when
+// an argument does not fit an entry; such a step is neither looked up nor
+// stored. The bin is that of a table of `size` bins: a table that grew
+// meanwhile (the periodic check runs inside the recursion) gives a new bin.
+struct bdd_cache_key {
+  uint64_t key;
+  uint32_t c;
+  bool ok;
+  long size;
+  long bin;
+};
+
+static inline bdd_cache_key bdd_prepare3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c) {
+  bdd_cache_key k;
+  k.ok = bdd_cache_key3(m, tag, a, b, c, &k.key, &k.c);
+  k.size = m->op_cache.size;
+  k.bin = k.ok ? bdd_cache_bin_of(k.key, k.c, k.size) : 0;
+  return k;
+}
+
+// Look-up of a prepared key of tag 0 or 1 (edge results); on a hit
+// *result gets a temporary reference.
+static inline bool bdd_lookup_edge(kzu_bdd_manager m, const bdd_cache_key &k, bdd *result) {
+  cache *ct = &m->op_cache;
+  ct->lookups++;
+  if (!k.ok) return false;
+  cache_bin *bin = &ct->table[ct->size == k.size ? k.bin : bdd_cache_bin_of(k.key, k.c, ct->size)];
+  cache_entry *e = &bin->entry[0];
+  if (!(e->key == k.key && (uint32_t)e->rest == k.c)) {
+    e = &bin->entry[1];
+    if (!(e->key == k.key && (uint32_t)e->rest == k.c)) return false;
+    cache_entry tmp = bin->entry[0];
+    bin->entry[0] = bin->entry[1];
+    bin->entry[1] = tmp;
+    e = &bin->entry[0];
+  }
+  ct->hits++;
+  bdd r = bdd_ref_edge(m, e->rest >> 32);
+  bdd_temp_inc(r);
+  *result = r;
+  return true;
+}
+
 // Look-up of an edge-valued entry; on a hit *result gets a temporary reference.
-// The look-up and the insert run on every recursion step, so they are inline.
 static inline bool bdd_lookup3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, bdd *result) {
   cache *ct = &m->op_cache;
+  bdd_return_fn rf = ct->return_fn[tag];
+  if (rf == BDD_RETURN_EDGE) return bdd_lookup_edge(m, bdd_prepare3(m, tag, a, b, c), result);
   ct->lookups++;
   uint64_t key;
   uint32_t c32;
@@ -509,16 +561,7 @@ static inline bool bdd_lookup3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t 
     e = &bin->entry[0];
   }
   ct->hits++;
-  bdd_return_fn rf = ct->return_fn[tag];
-  if (rf == BDD_RETURN_EDGE) {
-    bdd r = bdd_ref_edge(m, e->rest >> 32);
-    bdd_temp_inc(r);
-    *result = r;
-  } else if (rf != nullptr) {
-    *result = bdd_cache_return(m, e);
-  } else {
-    *result = bdd_ref_edge(m, e->rest >> 32);
-  }
+  *result = rf != nullptr ? bdd_cache_return(m, e) : bdd_ref_edge(m, e->rest >> 32);
   return true;
 }
 
@@ -543,13 +586,18 @@ static inline void bdd_cache_store(kzu_bdd_manager m, long i, uint64_t key, uint
   ct->inserts++;
 }
 
-static inline void bdd_insert3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, intptr_t result) {
-  uint64_t key;
-  uint32_t c32;
-  if (!bdd_cache_key3(m, tag, a, b, c, &key, &c32)) return;
-  uint64_t r = bdd_cache_ref(m, (bdd)result);
+// Stores the result of a prepared key.
+static inline void bdd_insert_edge(kzu_bdd_manager m, const bdd_cache_key &k, bdd result) {
+  if (!k.ok) return;
+  uint64_t r = bdd_cache_ref(m, result);
   if (!bdd_refs_fit(r)) return;
-  bdd_cache_store(m, bdd_cache_bin_of(key, c32, m->op_cache.size), key, c32, c32 | r << 32);
+  long size = m->op_cache.size;
+  long bin = size == k.size ? k.bin : bdd_cache_bin_of(k.key, k.c, size);
+  bdd_cache_store(m, bin, k.key, k.c, k.c | r << 32);
+}
+
+static inline void bdd_insert3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, intptr_t result) {
+  bdd_insert_edge(m, bdd_prepare3(m, tag, a, b, c), (bdd)result);
 }
 // Data entries (no reference taken on the result).
 bool bdd_lookup2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t *result);

@@ -21,7 +21,8 @@ bdd kzu_bdd_exists_step(kzu_bdd_manager m, bdd f, intptr_t op, var_assoc *assoc)
     return f;
   }
   bdd r;
-  if (bdd_lookup3(m, BDD_TAG_OP, op, (intptr_t)f, (intptr_t)m->one, &r)) return r;
+  bdd_cache_key k = bdd_prepare3(m, BDD_TAG_OP, op, (intptr_t)f, (intptr_t)m->one);
+  if (bdd_lookup_edge(m, k, &r)) return r;
   long id = bdd_id(f);
   bool q = assoc->assoc[id] != nullptr;
   bdd t = kzu_bdd_exists_step(m, bdd_then_of(f), op, assoc);
@@ -31,7 +32,7 @@ bdd kzu_bdd_exists_step(kzu_bdd_manager m, bdd f, intptr_t op, var_assoc *assoc)
     bdd e = kzu_bdd_exists_step(m, bdd_else_of(f), op, assoc);
     r = q ? bdd_or_consume(m, t, e) : bdd_find(m, id, t, e);
   }
-  bdd_insert3(m, BDD_TAG_OP, op, (intptr_t)f, (intptr_t)m->one, (intptr_t)r);
+  bdd_insert_edge(m, k, r);
   return r;
 }
 
@@ -72,7 +73,8 @@ static bdd bdd_rel_prod_step(kzu_bdd_manager m, bdd f, bdd g, intptr_t op, var_a
     lg = l;
   }
   bdd r;
-  if (bdd_lookup3(m, BDD_TAG_OP, op, (intptr_t)f, (intptr_t)g, &r)) return r;
+  bdd_cache_key k = bdd_prepare3(m, BDD_TAG_OP, op, (intptr_t)f, (intptr_t)g);
+  if (bdd_lookup_edge(m, k, &r)) return r;
   long top = lf < lg ? lf : lg;
   long id = m->indexindexes[top];
   bdd f1 = f, f0 = f, g1 = g, g0 = g;
@@ -96,7 +98,7 @@ static bdd bdd_rel_prod_step(kzu_bdd_manager m, bdd f, bdd g, intptr_t op, var_a
     bdd e = bdd_rel_prod_step(m, f0, g0, op, assoc);
     r = q ? bdd_or_consume(m, t, e) : bdd_find(m, id, t, e);
   }
-  bdd_insert3(m, BDD_TAG_OP, op, (intptr_t)f, (intptr_t)g, (intptr_t)r);
+  bdd_insert_edge(m, k, r);
   return r;
 }
 

@@ -182,7 +182,7 @@ bdd bdd_reorder_find(kzu_bdd_manager m, long id, bdd t, bdd e) {
   u->entries++;
   bdd_parent_inc(t);
   bdd_parent_inc(e);
-  if (vt->entries > BDD_MAX_LOAD * vt->size) bdd_rehash_var_table(m, vt, true);
+  if (vt->entries > 4 * vt->size) bdd_rehash_var_table(m, vt, true);
   return bdd_complement_if(n, negate);
 }
 

@@ -188,8 +188,17 @@ void bdd_free_var_table(kzu_bdd_manager m, var_table *t) {
   bdd_free_array(t);
 }
 
+int bdd_table_index_for(long entries) {
+  int i = BDD_INITIAL_TABLE_INDEX;
+  while (i + 1 < BDD_PRIMES && bdd_primes[i] < entries) i++;
+  return i;
+}
+
 void bdd_rehash_var_table(kzu_bdd_manager m, var_table *t, bool grow) {
   int new_index = t->size_index + (grow ? 1 : -1);
+  // With room given, a table grows to a bucket per node at once.
+  if (grow && bdd_room_given(m) && bdd_table_index_for(t->entries) > new_index)
+    new_index = bdd_table_index_for(t->entries);
   if (new_index < 0 || new_index >= BDD_PRIMES) return;
   var_table fresh;
   fresh.size = bdd_primes[new_index];
@@ -356,7 +365,7 @@ static inline bdd bdd_find_aux(kzu_bdd_manager m, long id, bdd t, bdd e) {
   bdd_bucket_push(vt, b, n, s);
   vt->entries++;
   u->entries++;
-  if (vt->entries > BDD_MAX_LOAD * vt->size) bdd_rehash_var_table(m, vt, true);
+  if (vt->entries > 4 * vt->size) bdd_rehash_var_table(m, vt, true);
   u->finds++;
   return n;
 }
@@ -415,7 +424,7 @@ bdd bdd_find_terminal(kzu_bdd_manager m, intptr_t high, intptr_t low) {
     bdd_bucket_push(vt, b, n, bdd_key_summary(h));
     vt->entries++;
     u->entries++;
-    if (vt->entries > BDD_MAX_LOAD * vt->size) bdd_rehash_var_table(m, vt, true);
+    if (vt->entries > 4 * vt->size) bdd_rehash_var_table(m, vt, true);
     found = n;
   }
   u->finds++;
