@@ -66,6 +66,7 @@ kzu_bdd_manager kzu_bdd_init(void) {
   one->mark = 0;
   m->one = one;
   m->zero = bdd_complement(one);
+  m->one_ref = bdd_cache_ref(m, one);
   return m;
 }
 

@@ -236,6 +236,7 @@ struct bdd_manager_ {
   long check;  // look-ups left until the next periodic check
   bdd one;
   bdd zero;
+  uint64_t one_ref;  // computed-table reference of `one` (see bdd_cache_ref)
   int overflow;
   bdd_callback_fn overflow_fn;
   void *overflow_env;
@@ -518,6 +519,61 @@ static inline bdd_cache_key bdd_prepare3(kzu_bdd_manager m, int tag, intptr_t a,
   return k;
 }
 
+// The same from encoded arguments (a reference, or an operation id for
+// tags above 0); `ok` says whether they fit.
+static inline bdd_cache_key bdd_prepare_refs(kzu_bdd_manager m, int tag, uint64_t a, uint64_t rb, uint64_t rc,
+                                             bool ok) {
+  bdd_cache_key k;
+  k.ok = ok;
+  k.key = bdd_cache_pack_key(tag, a, rb);
+  k.c = (uint32_t)rc;
+  k.size = m->op_cache.size;
+  k.bin = ok ? bdd_cache_bin_of(k.key, k.c, k.size) : 0;
+  return k;
+}
+
+// Fetches ahead the bin of the entry of encoded arguments.
+static inline void bdd_prefetch_refs(kzu_bdd_manager m, int tag, uint64_t a, uint64_t rb, uint64_t rc, bool ok) {
+  if (ok) bdd_prefetch(&m->op_cache.table[bdd_cache_bin_of(bdd_cache_pack_key(tag, a, rb), (uint32_t)rc, m->op_cache.size)]);
+}
+
+// Key of AND(f, g) = ITE(f, g, 0), of an ordered pair.
+static inline bdd_cache_key bdd_and_key(kzu_bdd_manager m, bdd f, bdd g) {
+  uint64_t rf = bdd_cache_ref(m, f), rg = bdd_cache_ref(m, g);
+  return bdd_prepare_refs(m, BDD_TAG_ITE, rf, rg, m->one_ref | 1, bdd_refs_fit(rf | rg | m->one_ref));
+}
+// Key of XNOR(f, g) = ITE(f, g, !g) for a regular g (the reference of !g is
+// that of g with bit 0 set).
+static inline bdd_cache_key bdd_xnor_key(kzu_bdd_manager m, bdd f, bdd g) {
+  uint64_t rf = bdd_cache_ref(m, f), rg = bdd_cache_ref(m, g);
+  return bdd_prepare_refs(m, BDD_TAG_ITE, rf, rg, rg | 1, bdd_refs_fit(rf | rg));
+}
+// Key of (op, f, 1): quantification and substitution.
+static inline bdd_cache_key bdd_op_key(kzu_bdd_manager m, intptr_t op, bdd f) {
+  uint64_t rf = bdd_cache_ref(m, f);
+  return bdd_prepare_refs(m, BDD_TAG_OP, (uint64_t)op, rf, m->one_ref, bdd_op_fits(op) && bdd_refs_fit(rf | m->one_ref));
+}
+// Fetches ahead the bins of AND(f, g), XNOR(f, g) (g regular) and of
+// (op, f, g), for an ordered pair.
+static inline void bdd_prefetch_and(kzu_bdd_manager m, bdd f, bdd g) {
+  uint64_t rf = bdd_cache_ref(m, f), rg = bdd_cache_ref(m, g);
+  bdd_prefetch_refs(m, BDD_TAG_ITE, rf, rg, m->one_ref | 1, bdd_refs_fit(rf | rg | m->one_ref));
+}
+static inline void bdd_prefetch_xnor(kzu_bdd_manager m, bdd f, bdd g) {
+  uint64_t rf = bdd_cache_ref(m, f), rg = bdd_cache_ref(m, g);
+  bdd_prefetch_refs(m, BDD_TAG_ITE, rf, rg, rg | 1, bdd_refs_fit(rf | rg));
+}
+static inline void bdd_prefetch_op2(kzu_bdd_manager m, intptr_t op, bdd f, bdd g) {
+  uint64_t rf = bdd_cache_ref(m, f), rg = bdd_cache_ref(m, g);
+  bdd_prefetch_refs(m, BDD_TAG_OP, (uint64_t)op, rf, rg, bdd_op_fits(op) && bdd_refs_fit(rf | rg));
+}
+
+// Key of (op, f, g): the relational product.
+static inline bdd_cache_key bdd_op_key2(kzu_bdd_manager m, intptr_t op, bdd f, bdd g) {
+  uint64_t rf = bdd_cache_ref(m, f), rg = bdd_cache_ref(m, g);
+  return bdd_prepare_refs(m, BDD_TAG_OP, (uint64_t)op, rf, rg, bdd_op_fits(op) && bdd_refs_fit(rf | rg));
+}
+
 // Look-up of a prepared key of tag 0 or 1 (edge results); on a hit
 // *result gets a temporary reference.
 static inline bool bdd_lookup_edge(kzu_bdd_manager m, const bdd_cache_key &k, bdd *result) {
@@ -602,14 +658,6 @@ static inline void bdd_insert3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t 
 // Data entries (no reference taken on the result).
 bool bdd_lookup2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t *result);
 void bdd_insert2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t result);
-
-// Fetches ahead the bin where a three-argument entry would be found.
-static inline void bdd_prefetch_bin3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c) {
-  uint64_t key;
-  uint32_t c32;
-  if (bdd_cache_key3(m, tag, a, b, c, &key, &c32))
-    bdd_prefetch(&m->op_cache.table[bdd_cache_bin_of(key, c32, m->op_cache.size)]);
-}
 
 // ---- Collection and operation frame (kzuBddGc.cpp) -----------------------------------------------------------------
 // Thrown by the periodic check to leave the running operation: 1 = abort

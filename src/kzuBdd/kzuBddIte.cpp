@@ -51,7 +51,7 @@ static bdd bdd_and_inner(kzu_bdd_manager m, bdd f, bdd g) {
     f = g;
     g = t;
   }
-  bdd_cache_key k = bdd_prepare3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)m->zero);
+  bdd_cache_key k = bdd_and_key(m, f, g);
   if (bdd_lookup_edge(m, k, &r)) return r;
   long lf = bdd_level(m, f), lg = bdd_level(m, g);
   long id;
@@ -73,9 +73,12 @@ static bdd bdd_and_inner(kzu_bdd_manager m, bdd f, bdd g) {
     }
   }
   // The else-part's entry is fetched while the then-part is computed.
-  if (!bdd_is_const(f0) && !bdd_is_const(g0))
-    bdd_prefetch_bin3(m, BDD_TAG_ITE, (intptr_t)((uintptr_t)f0 < (uintptr_t)g0 ? f0 : g0),
-                      (intptr_t)((uintptr_t)f0 < (uintptr_t)g0 ? g0 : f0), (intptr_t)m->zero);
+  if (!bdd_is_const(f0) && !bdd_is_const(g0)) {
+    if ((uintptr_t)f0 < (uintptr_t)g0)
+      bdd_prefetch_and(m, f0, g0);
+    else
+      bdd_prefetch_and(m, g0, f0);
+  }
   bdd t = bdd_and_rec(m, f1, g1);
   bdd e = bdd_and_rec(m, f0, g0);
   r = bdd_find(m, id, t, e);
@@ -92,7 +95,7 @@ static bdd bdd_xnor_inner(kzu_bdd_manager m, bdd f, bdd g) {
   }
   int negate = bdd_is_complemented(g);
   g = bdd_regular(g);
-  bdd_cache_key k = bdd_prepare3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)bdd_complement(g));
+  bdd_cache_key k = bdd_xnor_key(m, f, g);
   if (!bdd_lookup_edge(m, k, &r)) {
     long lf = bdd_level(m, f), lg = bdd_level(m, g);
     long id;
@@ -117,7 +120,7 @@ static bdd bdd_xnor_inner(kzu_bdd_manager m, bdd f, bdd g) {
     if (!bdd_is_const(f0) && !bdd_is_const(g0)) {
       bdd a = (uintptr_t)f0 < (uintptr_t)g0 ? f0 : g0;
       bdd b = bdd_regular((uintptr_t)f0 < (uintptr_t)g0 ? g0 : f0);
-      bdd_prefetch_bin3(m, BDD_TAG_ITE, (intptr_t)a, (intptr_t)b, (intptr_t)bdd_complement(b));
+      bdd_prefetch_xnor(m, a, b);
     }
     bdd t = bdd_xnor_rec(m, f1, g1);
     bdd e = bdd_xnor_rec(m, f0, g0);

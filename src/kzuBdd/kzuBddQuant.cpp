@@ -21,7 +21,7 @@ bdd kzu_bdd_exists_step(kzu_bdd_manager m, bdd f, intptr_t op, var_assoc *assoc)
     return f;
   }
   bdd r;
-  bdd_cache_key k = bdd_prepare3(m, BDD_TAG_OP, op, (intptr_t)f, (intptr_t)m->one);
+  bdd_cache_key k = bdd_op_key(m, op, f);
   if (bdd_lookup_edge(m, k, &r)) return r;
   long id = bdd_id(f);
   bool q = assoc->assoc[id] != nullptr;
@@ -73,7 +73,7 @@ static bdd bdd_rel_prod_step(kzu_bdd_manager m, bdd f, bdd g, intptr_t op, var_a
     lg = l;
   }
   bdd r;
-  bdd_cache_key k = bdd_prepare3(m, BDD_TAG_OP, op, (intptr_t)f, (intptr_t)g);
+  bdd_cache_key k = bdd_op_key2(m, op, f, g);
   if (bdd_lookup_edge(m, k, &r)) return r;
   long top = lf < lg ? lf : lg;
   long id = m->indexindexes[top];
@@ -88,9 +88,12 @@ static bdd bdd_rel_prod_step(kzu_bdd_manager m, bdd f, bdd g, intptr_t op, var_a
   }
   bool q = assoc->assoc[id] != nullptr;
   // The else-part's entry is fetched while the then-part is computed.
-  if (!bdd_is_const(f0) && !bdd_is_const(g0))
-    bdd_prefetch_bin3(m, BDD_TAG_OP, op, (intptr_t)((uintptr_t)f0 < (uintptr_t)g0 ? f0 : g0),
-                      (intptr_t)((uintptr_t)f0 < (uintptr_t)g0 ? g0 : f0));
+  if (!bdd_is_const(f0) && !bdd_is_const(g0)) {
+    if ((uintptr_t)f0 < (uintptr_t)g0)
+      bdd_prefetch_op2(m, op, f0, g0);
+    else
+      bdd_prefetch_op2(m, op, g0, f0);
+  }
   bdd t = bdd_rel_prod_step(m, f1, g1, op, assoc);
   if (q && t == one) {
     r = t;

@@ -28,7 +28,7 @@ static bdd bdd_substitute_step(kzu_bdd_manager m, bdd f, intptr_t op, var_assoc 
     return f;
   }
   bdd r;
-  bdd_cache_key k = bdd_prepare3(m, BDD_TAG_OP, op, (intptr_t)f, (intptr_t)m->one);
+  bdd_cache_key k = bdd_op_key(m, op, f);
   if (bdd_lookup_edge(m, k, &r)) return r;
   long id = bdd_id(f);
   bdd t = bdd_substitute_step(m, bdd_then_of(f), op, assoc);
