@@ -81,18 +81,40 @@ TEST(WholeRun, TwelveReferenceNodesSynthesizeACorrectProgram) {
   EXPECT_EQ(0, run_test::countOccurrences(out, "AddCoor: Received an empty guard from node "));
   EXPECT_EQ(0, countLinesStartingWith(out, "Synthesis Coordinator:"));
 
-  int commands = 0;
+  int commands = 0, compact = 0;
   for (size_t i = 0; i < run.nodes.size(); i++) {
     EXPECT_EQ(0, run.nodes[i]->exitCode()) << run.nodeLogs[i];
     std::string log = run.nodes[i]->output();
     EXPECT_NE(std::string::npos, findLine(log, "morlet: the coordinator ended the synthesis"))
         << run.nodeLogs[i];
     EXPECT_NE(std::string::npos, findLine(log, "Remaining states: 64")) << run.nodeLogs[i];
+    EXPECT_EQ(1, countLinesStartingWith(log, "morlet: synthesis time ")) << run.nodeLogs[i];
     commands += countLinesStartingWith(log, "x");
+    compact += countLinesStartingWith(log, "compact: ");
   }
   EXPECT_GT(commands, 0);
+  EXPECT_GT(compact, 0);
+  EXPECT_LE(compact, 36);
   std::string verdict = run.check();
   EXPECT_NE(std::string::npos, verdict.find("kelvax_check: the program is correct")) << verdict;
+  EXPECT_NE(std::string::npos, verdict.find("allows exactly the same moves")) << verdict;
+
+  // The report reads every node's times and ranks.
+  std::vector<std::string> argv = {KELVAX_REPORT_BIN, "--svg", run.dir + "/recovery.svg",
+                                   "--json", run.dir + "/summary.json"};
+  argv.insert(argv.end(), run.nodeLogs.begin(), run.nodeLogs.end());
+  Child report(argv, run.dir + "/report.log");
+  ASSERT_TRUE(report.waitFor(30000));
+  EXPECT_EQ(0, report.exitCode()) << report.output();
+  std::ifstream json(run.dir + "/summary.json");
+  std::string summary((std::istreambuf_iterator<char>(json)), std::istreambuf_iterator<char>());
+  EXPECT_NE(std::string::npos, summary.find("\"guarded_commands\": " + std::to_string(commands)));
+  EXPECT_NE(std::string::npos, summary.find("\"compact_commands\": " + std::to_string(compact)));
+  EXPECT_EQ(std::string::npos, summary.find("null")) << summary;
+  std::ifstream svg(run.dir + "/recovery.svg");
+  std::string picture((std::istreambuf_iterator<char>(svg)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(28, run_test::countOccurrences(picture, "data-rank=\"0\""));
+  EXPECT_EQ(36, run_test::countOccurrences(picture, "data-rank=\"1\""));
 }
 
 TEST(WholeRun, ANodeThatDiesMidRunLeavesTheOthersToFinish) {
