@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -27,32 +26,53 @@ typedef std::map<std::string, std::string> Attributes;
 
 // The attributes of every element of an XML document, in order; false when
 // the tags do not nest, an attribute is not quoted, or text holds '<' or '&'.
-bool readXml(std::string text, std::vector<Attributes> *elements, std::string *characters) {
+bool readXml(const std::string &text, std::vector<Attributes> *elements,
+             std::string *characters) {
   const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  const char *const letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ-";
   if (text.compare(0, declaration.size(), declaration) != 0) return false;
-  text = text.substr(declaration.size());
-  static const std::regex tag(R"(<(/?)([a-z]+)((?:\s+[a-zA-Z-]+="[^"<&]*")*)\s*(/?)>)");
-  static const std::regex attribute(R"(([a-zA-Z-]+)="([^"]*)\")");
   std::vector<std::string> open;
-  size_t at = 0;
-  for (std::sregex_iterator t(text.begin(), text.end(), tag), end; t != end; ++t) {
-    std::string between = text.substr(at, t->position() - at);
-    if (between.find_first_of("<&") != std::string::npos) return false;
+  for (size_t at = declaration.size(), lt; at < text.size(); at++) {
+    lt = std::min(text.find('<', at), text.size());
+    std::string between = text.substr(at, lt - at);
+    if (between.find('&') != std::string::npos ||
+        (open.empty() && between.find_first_not_of(" \n") != std::string::npos))
+      return false;
     *characters += between;
-    at = t->position() + t->length();
-    if ((*t)[1] == "/") {
-      if (open.empty() || open.back() != (*t)[2]) return false;
+    if (lt == text.size()) break;
+    size_t i = lt + 1 + (text[lt + 1] == '/');
+    size_t nameEnd = std::min(text.find_first_not_of(letters, i), text.size());
+    std::string name = text.substr(i, nameEnd - i);
+    if (name.empty()) return false;
+    if (text[lt + 1] == '/') {
+      if (text[nameEnd] != '>' || open.empty() || open.back() != name) return false;
       open.pop_back();
+      at = nameEnd;
       continue;
     }
     if (open.empty() && !elements->empty()) return false;  // a second root
     elements->emplace_back();
-    std::string list = (*t)[3];
-    for (std::sregex_iterator a(list.begin(), list.end(), attribute); a != end; ++a)
-      if (!elements->back().insert({(*a)[1], (*a)[2]}).second) return false;
-    if ((*t)[4] != "/") open.push_back((*t)[2]);
+    for (i = nameEnd;;) {
+      size_t key = text.find_first_not_of(" \n", i);
+      if (key == std::string::npos) return false;
+      if (text[key] == '>' || text.compare(key, 2, "/>") == 0) {
+        i = key;
+        break;
+      }
+      size_t eq = text.find("=\"", key);
+      size_t close = eq == std::string::npos ? eq : text.find('"', eq + 2);
+      if (key == i || close == std::string::npos) return false;  // blanks between attributes
+      std::string name = text.substr(key, eq - key), value = text.substr(eq + 2, close - eq - 2);
+      if (name.find_first_not_of(letters) != std::string::npos ||
+          value.find_first_of("<&") != std::string::npos ||
+          !elements->back().insert({name, value}).second)
+        return false;
+      i = close + 1;
+    }
+    if (text[i] == '>') open.push_back(name);
+    at = text[i] == '>' ? i : i + 1;
   }
-  return open.empty() && text.find_first_not_of(" \n", at) == std::string::npos;
+  return open.empty() && !elements->empty();
 }
 
 // One JSON value at s[at]; every member's value is recorded under its path
@@ -96,12 +116,15 @@ bool readJson(const std::string &s, size_t &at, const std::string &path,
   if (open == '"') {
     if (!string(&text)) return false;
   } else {
-    static const std::regex scalar(R"(^(null|true|false|-?(0|[1-9][0-9]*)(\.[0-9]+)?))");
-    std::smatch m;
-    std::string rest = s.substr(at, 32);
-    if (!std::regex_search(rest, m, scalar)) return false;
-    text = m[0];
+    // null, true, false or -?(0|[1-9][0-9]*)(.[0-9]+)?
+    text = s.substr(at, std::min(s.find_first_of(",]} \n", at), s.size()) - at);
     at += text.size();
+    std::string digits = text.substr(text[0] == '-');
+    size_t point = std::min(digits.find('.'), digits.size());
+    bool number = point > 0 && (digits[0] != '0' || point == 1) && point + 1 != digits.size() &&
+                  digits.substr(0, point).find_first_not_of("0123456789") == std::string::npos &&
+                  digits.find_first_not_of("0123456789", point + 1) == std::string::npos;
+    if (!number && text != "null" && text != "true" && text != "false") return false;
   }
   if (!members->empty()) members->back().second = text;
   return true;
@@ -153,6 +176,11 @@ TEST(RecoveryPicture, ShowsEveryStateOnceAndOneArrowPerMove) {
   std::string texts;
   ASSERT_TRUE(readXml(svg.str(), &elements, &texts)) << svg.str();
   EXPECT_EQ("http://www.w3.org/2000/svg", elements[0]["xmlns"]);
+  std::vector<Attributes> ignored;
+  std::string broken = svg.str(), unquoted = svg.str(), t;
+  EXPECT_FALSE(readXml(broken.replace(broken.find("</g>"), 4, "</a>"), &ignored, &t));
+  EXPECT_FALSE(readXml(unquoted.replace(unquoted.find("\"0 0 0\""), 7, "0"), &ignored, &t));
+  EXPECT_FALSE(readXml(svg.str() + "<svg/>", &ignored, &t));
   std::set<std::string> states, moves;
   size_t moveElements = 0;
   for (Attributes &e : elements) {
