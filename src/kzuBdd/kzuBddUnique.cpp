@@ -340,8 +340,11 @@ void bdd_free_node_slabs(kzu_bdd_manager m) {
 }
 
 // ---- Look-up -----------------------------------------------------------------------------------
+// The node (id, t, e) for a regular t, made when missing. A found node
+// gets a temporary reference; a new one starts with it.
 static inline bdd bdd_find_aux(kzu_bdd_manager m, long id, bdd t, bdd e) {
   unique *u = &m->unique_table;
+  u->finds++;
   var_table *vt = u->tables[id];
   uint64_t h = bdd_node_key(t, e);
   long b = bdd_key_bucket(h, vt->size);
@@ -350,7 +353,7 @@ static inline bdd bdd_find_aux(kzu_bdd_manager m, long id, bdd t, bdd e) {
   if ((bdd_bucket_summary(head) & s) == s) {
     for (bdd n = bdd_bucket_first(head); n != nullptr; n = n->next) {
       if (n->data[0] == t && n->data[1] == e) {
-        u->finds++;
+        bdd_temp_inc(n);
         return n;
       }
       if ((n->spare & s) != s) break;
@@ -359,14 +362,13 @@ static inline bdd bdd_find_aux(kzu_bdd_manager m, long id, bdd t, bdd e) {
   struct bdd_ *n = bdd_new_node_record(m);
   n->indexindex = (uint16_t)id;
   n->refs = 0;
-  n->mark = 0;
+  n->mark = 1;  // the temporary reference of the result
   n->data[0] = t;
   n->data[1] = e;
   bdd_bucket_push(vt, b, n, s);
   vt->entries++;
   u->entries++;
   if (vt->entries > 4 * vt->size) bdd_rehash_var_table(m, vt, true);
-  u->finds++;
   return n;
 }
 
@@ -377,12 +379,9 @@ bdd bdd_find(kzu_bdd_manager m, long id, bdd t, bdd e) {
   }
   kz_debug_assert(bdd_level(m, t) > m->indexes[id] && bdd_level(m, e) > m->indexes[id],
                   "child does not lie below its parent");
-  bdd r;
-  if (bdd_is_complemented(t))
-    r = bdd_complement(bdd_find_aux(m, id, bdd_complement(t), bdd_complement(e)));
-  else
-    r = bdd_find_aux(m, id, t, e);
-  bdd_temp_inc(r);
+  // (id, !t, !e) = !(id, t, e): the stored then-edge is regular.
+  int c = bdd_is_complemented(t);
+  bdd r = bdd_complement_if(bdd_find_aux(m, id, bdd_complement_if(t, c), bdd_complement_if(e, c)), c);
   bdd_temp_dec(t);
   bdd_temp_dec(e);
   if (--m->check <= 0) bdd_periodic_check(m);
