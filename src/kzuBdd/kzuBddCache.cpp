@@ -297,7 +297,15 @@ void bdd_rehash_cache(kzu_bdd_manager m, bool grow) {
   ct->table = table;
   ct->size = new_size;
   ct->size_index = new_index;
-  if (ct->ghost != nullptr) bdd_reset_ghost(m, false);  // its bins moved
+  if (ct->ghost != nullptr) {
+    if (ct->size >= ct->min_bins) {
+      // At the allowance nothing asks the filter any more.
+      free(ct->ghost);
+      ct->ghost = nullptr;
+    } else {
+      bdd_reset_ghost(m, false);  // its bins moved
+    }
+  }
 }
 
 // Drops every entry for which `drop` says yes.

@@ -563,6 +563,12 @@ static inline void bdd_prefetch_xnor(kzu_bdd_manager m, bdd f, bdd g) {
   uint64_t rf = bdd_cache_ref(m, f), rg = bdd_cache_ref(m, g);
   bdd_prefetch_refs(m, BDD_TAG_ITE, rf, rg, rg | 1, bdd_refs_fit(rf | rg));
 }
+// ... and of (op, f, 1), with f's node, before f is looked at.
+static inline void bdd_prefetch_op1(kzu_bdd_manager m, intptr_t op, bdd f) {
+  bdd_prefetch(bdd_regular(f));
+  uint64_t rf = bdd_cache_ref(m, f);
+  bdd_prefetch_refs(m, BDD_TAG_OP, (uint64_t)op, rf, m->one_ref, bdd_op_fits(op) && bdd_refs_fit(rf | m->one_ref));
+}
 static inline void bdd_prefetch_op2(kzu_bdd_manager m, intptr_t op, bdd f, bdd g) {
   uint64_t rf = bdd_cache_ref(m, f), rg = bdd_cache_ref(m, g);
   bdd_prefetch_refs(m, BDD_TAG_OP, (uint64_t)op, rf, rg, bdd_op_fits(op) && bdd_refs_fit(rf | rg));

@@ -25,11 +25,13 @@ bdd kzu_bdd_exists_step(kzu_bdd_manager m, bdd f, intptr_t op, var_assoc *assoc)
   if (bdd_lookup_edge(m, k, &r)) return r;
   long id = bdd_id(f);
   bool q = assoc->assoc[id] != nullptr;
+  bdd f0 = bdd_else_of(f);
+  bdd_prefetch_op1(m, op, f0);  // read while the then-part is computed
   bdd t = kzu_bdd_exists_step(m, bdd_then_of(f), op, assoc);
   if (q && t == m->one) {
     r = t;
   } else {
-    bdd e = kzu_bdd_exists_step(m, bdd_else_of(f), op, assoc);
+    bdd e = kzu_bdd_exists_step(m, f0, op, assoc);
     r = q ? bdd_or_consume(m, t, e) : bdd_find(m, id, t, e);
   }
   bdd_insert_edge(m, k, r);
