@@ -302,8 +302,9 @@ TEST_F(Engine, UniqueTableGrowsAtTheTwentyNinthNode) {
   EXPECT_EQ(t->size, 7);
 }
 
-// With room given, a table grows to a bucket per node at once and shrinks
-// only when a collection leaves it below a node per four buckets.
+// With room given, a table grows to a bucket per node at once, shrinks
+// only when a collection leaves it below a node per four buckets, and grows
+// back to its largest size at once.
 TEST_F(Engine, UniqueTableWithRoomGrowsToABucketPerNode) {
   Make(40);
   kzu_bdd_set_sizing(m, 1 << 20, 0);
@@ -319,10 +320,23 @@ TEST_F(Engine, UniqueTableWithRoomGrowsToABucketPerNode) {
   kzu_bdd_gc(m);
   EXPECT_EQ(t->entries, 16);
   EXPECT_EQ(t->size, 59);
+  // x0 & xk & xj: more than 4 nodes per bucket again.
+  for (int k = 1; k < 40 && t->entries <= 4 * 59; k++)
+    for (int j = k + 1; j < 40 && t->entries <= 4 * 59; j++) {
+      bdd kj = kzu_bdd_and(m, x[k], x[j]);
+      fs.push_back(kzu_bdd_and(m, x[0], kj));
+      kzu_bdd_free(m, kj);
+    }
+  EXPECT_EQ(t->size, 241);
   for (size_t i = 24; i < fs.size(); i++) kzu_bdd_free(m, fs[i]);
   kzu_bdd_gc(m);
   EXPECT_EQ(t->entries, 1);
   EXPECT_EQ(t->size, 7);
+  EXPECT_EQ(kzu_bdd_check_heap(m), 0);
+  fs.clear();
+  for (int k = 1; k < 29; k++) fs.push_back(kzu_bdd_and(m, x[0], x[k]));
+  EXPECT_EQ(t->size, 241);
+  for (bdd f : fs) kzu_bdd_free(m, f);
   EXPECT_EQ(kzu_bdd_check_heap(m), 0);
 }
 

@@ -71,6 +71,7 @@ typedef struct var_table {
   int size_index;     // index into bdd_primes
   long size;          // number of buckets
   long entries;       // nodes in this table
+  int peak_index;     // largest size index so far (tables with room regrow to it at once)
 } var_table;
 
 static inline bdd bdd_bucket_first(bdd_bucket h) { return (bdd)(h & BDD_BUCKET_PTR_MASK); }
@@ -362,9 +363,10 @@ var_table *bdd_new_var_table(kzu_bdd_manager m);
 void bdd_free_var_table(kzu_bdd_manager m, var_table *t);
 // Node tables grow one size step past 4 nodes per bucket and shrink one
 // step after a collection leaves fewer nodes than buckets. With room given
-// (kzu_bdd_set_sizing), a table grows to a bucket per node at once, which
-// moves each node fewer times and keeps chains shorter, and shrinks only
-// below a node per four buckets.
+// (kzu_bdd_set_sizing), a table grows to a bucket per node at once, and
+// back to its largest size so far when it grows again after a collection
+// shrank it, which moves each node fewer times and keeps chains shorter; it
+// shrinks only below a node per four buckets.
 void bdd_rehash_var_table(kzu_bdd_manager m, var_table *t, bool grow);
 // The smallest table size index (at least the initial one) whose size
 // holds `entries` nodes at one per bucket.

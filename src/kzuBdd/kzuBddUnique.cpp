@@ -176,6 +176,7 @@ void bdd_free_bucket_arena(kzu_bdd_manager m) {
 var_table *bdd_new_var_table(kzu_bdd_manager m) {
   var_table *t = (var_table *)bdd_alloc_zeroed(sizeof(var_table));
   t->size_index = BDD_INITIAL_TABLE_INDEX;
+  t->peak_index = t->size_index;
   t->size = bdd_primes[t->size_index];
   t->table = bdd_alloc_buckets(m, t->size);
   t->entries = 0;
@@ -196,10 +197,13 @@ int bdd_table_index_for(long entries) {
 
 void bdd_rehash_var_table(kzu_bdd_manager m, var_table *t, bool grow) {
   int new_index = t->size_index + (grow ? 1 : -1);
-  // With room given, a table grows to a bucket per node at once.
-  if (grow && bdd_room_given(m) && bdd_table_index_for(t->entries) > new_index)
-    new_index = bdd_table_index_for(t->entries);
+  if (grow && bdd_room_given(m)) {
+    int fit = bdd_table_index_for(t->entries);
+    if (fit > new_index) new_index = fit;
+    if (t->peak_index > new_index) new_index = t->peak_index;
+  }
   if (new_index < 0 || new_index >= BDD_PRIMES) return;
+  if (new_index > t->peak_index) t->peak_index = new_index;
   var_table fresh;
   fresh.size = bdd_primes[new_index];
   fresh.table = bdd_alloc_buckets(m, fresh.size);
