@@ -152,8 +152,11 @@ void bdd_ghost_note(cache *ct, long i, uint64_t key, uint32_t c) {
   uint64_t *w = bdd_ghost_word(ct, 0, i, key, c, &mask);
   if ((w[0] | w[ct->ghost_words]) & mask) ct->ghost_hits++;
   const cache_entry *out = &ct->table[i].entry[1];
-  if (ct->table[i].entry[0].key != 0 && out->key != 0)
-    *bdd_ghost_word(ct, ct->ghost_current, i, out->key, bdd_cache_entry_c(out), &mask) |= mask;
+  if (ct->table[i].entry[0].key != 0 && out->key != 0) {
+    // The word first: the right operand of |= is evaluated before the left.
+    uint64_t *pushed = bdd_ghost_word(ct, ct->ghost_current, i, out->key, bdd_cache_entry_c(out), &mask);
+    *pushed |= mask;
+  }
 }
 
 void bdd_free_cache(kzu_bdd_manager m) {

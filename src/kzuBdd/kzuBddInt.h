@@ -410,13 +410,17 @@ static inline uint8_t *bdd_mark_byte(const struct bdd_ *n, unsigned *bit) {
   *bit = 1u << ((off / sizeof(struct bdd_)) & 7);
   return (uint8_t *)(a - off) + off / sizeof(struct bdd_) / 8;
 }
+// (The byte is found before `bit` is read: in a compound assignment the
+// right operand is evaluated first.)
 static inline void bdd_set_mark_bit(const struct bdd_ *n) {
   unsigned bit;
-  *bdd_mark_byte(n, &bit) |= (uint8_t)bit;
+  uint8_t *byte = bdd_mark_byte(n, &bit);
+  *byte |= (uint8_t)bit;
 }
 static inline bool bdd_mark_bit(const struct bdd_ *n) {
   unsigned bit;
-  return (*bdd_mark_byte(n, &bit) & bit) != 0;
+  const uint8_t *byte = bdd_mark_byte(n, &bit);
+  return (*byte & bit) != 0;
 }
 // The mark bit of the node a computed-table reference points to.
 static inline bool bdd_ref_mark_bit(kzu_bdd_manager m, uint64_t r) {
