@@ -60,8 +60,7 @@ static cache_bin *bdd_map_bins(long bins) {
   size_t bytes = bdd_bins_bytes(bins);
   void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) {
-    MMout_of_memory(bytes);
-    exit(1);
+    mem_exhausted();
   }
   bdd_advise_bins(p, bytes);
   return (cache_bin *)p;
@@ -129,8 +128,7 @@ void bdd_reset_ghost(kzu_bdd_manager m, bool age) {
     free(ct->ghost);
     ct->ghost = (uint64_t *)calloc(2 * (size_t)words, sizeof(uint64_t));
     if (ct->ghost == nullptr) {
-      MMout_of_memory(2 * (size_t)words * sizeof(uint64_t));
-      exit(1);
+      mem_exhausted();
     }
     ct->ghost_words = words;
     ct->ghost_current = 0;
@@ -204,7 +202,7 @@ void bdd_purge_slot(kzu_bdd_manager m, cache_entry *e) { bdd_purge_entry(m, e); 
 // Key of a data entry: an operation id and an edge.
 static inline bool bdd_cache_key2(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, uint64_t *key) {
   uint64_t rb = bdd_cache_ref(m, (bdd)b);
-  if (!bdd_op_fits(a) || !bdd_refs_fit(rb)) return false;
+  if (!bdd_op_fits(a) || !bdd_cache_ref_any(m, (bdd)b, &rb)) return false;
   *key = bdd_cache_pack_key(tag, (uint64_t)a, rb);
   return true;
 }

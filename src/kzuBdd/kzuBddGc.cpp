@@ -27,7 +27,7 @@ static void bdd_mark_phase(kzu_bdd_manager m) {
   unique *u = &m->unique_table;
   for (long id = 0; id <= m->vars; id++) u->tables[id]->entries = 0;
   for (void *slab = m->slabs; slab != nullptr; slab = *(void **)slab)
-    memset((char *)slab + sizeof(void *), 0, BDD_SLAB_MAP_BYTES - sizeof(void *));
+    memset((char *)slab + 2 * sizeof(void *), 0, BDD_SLAB_MAP_BYTES - 2 * sizeof(void *));  // past link and slot
   for (void *slab = m->slabs; slab != nullptr; slab = *(void **)slab) {
     struct bdd_ *rec = bdd_slab_records(slab);
     for (long i = 0; i < BDD_SLAB_RECORDS; i++) {
@@ -171,7 +171,9 @@ void bdd_cleanup(kzu_bdd_manager m, int code) {
   if (code == 2 && m->overflow_fn != nullptr) m->overflow_fn(m, m->overflow_env);
 }
 
+// Refused inside an operation and inside a reordering, whose nodes keep
+// their parent counts where a collection keeps its chain summaries.
 void kzu_bdd_gc(kzu_bdd_manager m) {
-  if (m->in_operation) return;
+  if (m->in_operation || m->reordering) return;
   bdd_collect(m);
 }

@@ -12,7 +12,7 @@ void kzu_bdd_warning(const char *message) { fprintf(stderr, "BDD library: warnin
 void kzu_bdd_fatal(const char *message) {
   fflush(stdout);
   fprintf(stderr, "BDD library: error: %s\n", message);
-  exit(1);
+  util_exit(1);
 }
 
 // ---- Terminal values ---------------------------------------------------------------------
@@ -34,6 +34,7 @@ static void bdd_default_transform_fn(kzu_bdd_manager, intptr_t high, intptr_t lo
 // ---- Manager -----------------------------------------------------------------------------------
 kzu_bdd_manager kzu_bdd_init(void) {
   kzu_bdd_manager m = (kzu_bdd_manager)bdd_alloc_zeroed(sizeof(struct bdd_manager_));
+  m->ref_far = ~(uint64_t)0;  // no slab range yet
   m->maxvars = 30;
   m->vars = 0;
   m->variables = (bdd *)bdd_alloc_zeroed((m->maxvars + 1) * (long)sizeof(bdd));

@@ -2,7 +2,10 @@
 // canonical form (regular then-edge, no redundant tests), terminal nodes and
 // the node record allocator.
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -31,8 +34,7 @@ void *bdd_alloc_zeroed(long bytes) {
     p = calloc(1, (size_t)(bytes > 0 ? bytes : 1));
   }
   if (p == nullptr) {
-    MMout_of_memory((size_t)bytes);
-    exit(1);
+    mem_exhausted();
   }
   return p;
 }
@@ -238,20 +240,54 @@ void bdd_rebuild_summaries(var_table *t) {
 // address order, so nodes made one after another lie side by side.
 //
 // Slabs are made one after another in a range of address space reserved
-// when the first is needed (16 GB, less when the system refuses it; no
+// when the first is needed (16 GB; under an address-space limit at most a
+// quarter of what the limit leaves; less when the system refuses it; no
 // memory stands behind it until a slab is made), so that the computed
-// table can refer to a node by its offset in the range.
+// table can refer to a node by its offset in the range. Slabs beyond it are
+// mapped on their own and get a directory slot instead.
+//
+// Every slab comes from mmap without an address hint, which keeps it below
+// 2^47 (the kernel hands out higher addresses only when asked for them), so
+// the 48 bits of a bucket head always hold a node address.
+
+// Sets the range's size in slabs (a power of two; 0 for none) and the mask
+// that tells directory references from range offsets.
+void bdd_set_slab_room(kzu_bdd_manager m, long slabs) {
+  kz_debug_assert(slabs >= 0 && slabs <= BDD_REF_SLABS && (slabs & (slabs - 1)) == 0,
+                  "slab range not a power of two");
+  m->slab_room = slabs > 0 ? slabs : -1;
+  m->ref_far = slabs > 0 ? ~(((uint64_t)slabs << BDD_REF_SLOT_SHIFT) - 1) : ~(uint64_t)0;
+  if (m->slab_dir_next < slabs) m->slab_dir_next = slabs;
+}
+
+// Bytes of address space the range may take: 16 GB, or under a limit a
+// quarter of what is left of it.
+static size_t bdd_slab_range_budget() {
+  size_t budget = (size_t)BDD_REF_SLABS * BDD_SLAB_BYTES;
+  struct rlimit lim;
+  if (getrlimit(RLIMIT_AS, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return budget;
+  size_t used = 0;
+  if (FILE *f = fopen("/proc/self/statm", "r")) {
+    unsigned long pages = 0;
+    if (fscanf(f, "%lu", &pages) == 1) used = (size_t)pages * (size_t)sysconf(_SC_PAGESIZE);
+    fclose(f);
+  }
+  size_t left = lim.rlim_cur > used ? (size_t)lim.rlim_cur - used : 0;
+  return left / 4 < budget ? left / 4 : budget;
+}
 
 static void bdd_reserve_slab_range(kzu_bdd_manager m) {
-  m->slab_room = -1;  // tried
+  bdd_set_slab_room(m, 0);  // tried
+  size_t budget = bdd_slab_range_budget();
   for (long slabs = BDD_REF_SLABS; slabs >= 16; slabs /= 4) {
     size_t bytes = (size_t)(slabs + 1) * BDD_SLAB_BYTES;  // one more for the alignment
+    if (bytes > budget) continue;
     void *p = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p == MAP_FAILED) continue;
     m->slab_reserve = p;
     m->slab_reserve_bytes = bytes;
     m->slab_base = (char *)(((uintptr_t)p + BDD_SLAB_BYTES - 1) & ~(uintptr_t)(BDD_SLAB_BYTES - 1));
-    m->slab_room = slabs;
+    bdd_set_slab_room(m, slabs);
     return;
   }
 }
@@ -261,15 +297,25 @@ static bool bdd_in_slab_range(kzu_bdd_manager m, const void *slab) {
          (const char *)slab < m->slab_base + m->slab_room * BDD_SLAB_BYTES;
 }
 
-// The next slab of the range (its pages read as zero), else one from the
-// allocator.
+// A slab of its own, 2 MB aligned, mapped twice its size and trimmed.
+static void *bdd_map_slab() {
+  size_t bytes = 2 * (size_t)BDD_SLAB_BYTES;
+  char *p = (char *)mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) mem_exhausted();
+  char *slab = (char *)(((uintptr_t)p + BDD_SLAB_BYTES - 1) & ~(uintptr_t)(BDD_SLAB_BYTES - 1));
+  if (slab > p) munmap(p, (size_t)(slab - p));
+  if (slab + BDD_SLAB_BYTES < p + bytes) munmap(slab + BDD_SLAB_BYTES, (size_t)(p + bytes - (slab + BDD_SLAB_BYTES)));
+  return slab;
+}
+
+// The next slab of the range (its pages read as zero), else one mapped on
+// its own with a directory slot while slots last.
 static void *bdd_slab_memory(kzu_bdd_manager m) {
   if (m->slab_room == 0) bdd_reserve_slab_range(m);
   if (m->slab_count < m->slab_room) {
     char *slab = m->slab_base + m->slab_count * BDD_SLAB_BYTES;
     if (mprotect(slab, (size_t)BDD_SLAB_BYTES, PROT_READ | PROT_WRITE) != 0) {
-      MMout_of_memory((size_t)BDD_SLAB_BYTES);
-      exit(1);
+      mem_exhausted();
     }
 #ifdef MADV_HUGEPAGE
     madvise(slab, (size_t)BDD_SLAB_BYTES, MADV_HUGEPAGE);
@@ -277,13 +323,36 @@ static void *bdd_slab_memory(kzu_bdd_manager m) {
     m->slab_count++;
     return slab;
   }
-  return bdd_alloc_zeroed(BDD_SLAB_BYTES);
+  void *slab = bdd_map_slab();
+#ifdef MADV_HUGEPAGE
+  madvise(slab, (size_t)BDD_SLAB_BYTES, MADV_HUGEPAGE);
+#endif
+  if (m->slab_dir_next < BDD_REF_SLABS) {
+    if (m->slab_dir == nullptr) m->slab_dir = (char **)bdd_alloc_zeroed(BDD_REF_SLABS * (long)sizeof(char *));
+    long slot = m->slab_dir_next++;
+    m->slab_dir[slot] = (char *)slab;
+    *bdd_slab_slot_word(slab) = (uint32_t)slot + 1;
+  }
+  return slab;
+}
+
+bool bdd_cache_far_ref(kzu_bdd_manager m, bdd f, uint64_t *r) {
+  uintptr_t a = (uintptr_t)f;
+  if (a == 0) return false;
+  void *slab = (void *)(a & ~(uintptr_t)(BDD_SLAB_BYTES - 1));
+  if (bdd_in_slab_range(m, slab)) {
+    *r = bdd_cache_ref(m, f);
+    return true;
+  }
+  uint32_t slot = *bdd_slab_slot_word(slab);
+  if (slot == 0) return false;
+  *r = (uint64_t)(slot - 1) << BDD_REF_SLOT_SHIFT | (uint64_t)((a & (uintptr_t)(BDD_SLAB_BYTES - 1)) >> 4) | (a & 1);
+  return true;
 }
 
 static void bdd_new_slab(kzu_bdd_manager m) {
   void *slab = bdd_slab_memory(m);
-  // Bucket heads keep node addresses in 48 bits.
-  util_assert(((uintptr_t)slab + BDD_SLAB_BYTES) <= BDD_BUCKET_PTR_MASK, "bdd_new_slab: address beyond 48 bits");
+  kz_debug_assert(((uintptr_t)slab + BDD_SLAB_BYTES) <= BDD_BUCKET_PTR_MASK, "bdd_new_slab: address beyond 48 bits");
   *(void **)slab = m->slabs;
   m->slabs = slab;
   struct bdd_ *rec = bdd_slab_records(slab);
@@ -319,12 +388,16 @@ void bdd_free_node_slabs(kzu_bdd_manager m) {
   void *slab = m->slabs;
   while (slab != nullptr) {
     void *next = *(void **)slab;
-    if (!bdd_in_slab_range(m, slab)) bdd_free_array(slab);
+    if (!bdd_in_slab_range(m, slab)) munmap(slab, (size_t)BDD_SLAB_BYTES);
     slab = next;
   }
   if (m->slab_reserve != nullptr) munmap(m->slab_reserve, m->slab_reserve_bytes);
   m->slab_reserve = nullptr;
   m->slab_base = nullptr;
+  bdd_free_array(m->slab_dir);
+  m->slab_dir = nullptr;
+  m->slab_dir_next = 0;
+  bdd_set_slab_room(m, 0);
   m->slab_room = m->slab_count = 0;
   m->slabs = nullptr;
   m->free_nodes = nullptr;
