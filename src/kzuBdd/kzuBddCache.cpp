@@ -202,7 +202,7 @@ void bdd_purge_slot(kzu_bdd_manager m, cache_entry *e) { bdd_purge_entry(m, e); 
 // Key of a data entry: an operation id and an edge.
 static inline bool bdd_cache_key2(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, uint64_t *key) {
   uint64_t rb = bdd_cache_ref(m, (bdd)b);
-  if (!bdd_op_fits(a) || !bdd_cache_ref_any(m, (bdd)b, &rb)) return false;
+  if (!bdd_op_fits(a) || !bdd_refs_fit(rb)) return false;
   *key = bdd_cache_pack_key(tag, (uint64_t)a, rb);
   return true;
 }

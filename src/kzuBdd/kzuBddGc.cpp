@@ -27,7 +27,7 @@ static void bdd_mark_phase(kzu_bdd_manager m) {
   unique *u = &m->unique_table;
   for (long id = 0; id <= m->vars; id++) u->tables[id]->entries = 0;
   for (void *slab = m->slabs; slab != nullptr; slab = *(void **)slab)
-    memset((char *)slab + 2 * sizeof(void *), 0, BDD_SLAB_MAP_BYTES - 2 * sizeof(void *));  // past link and slot
+    memset((char *)slab + sizeof(void *), 0, BDD_SLAB_MAP_BYTES - sizeof(void *));
   for (void *slab = m->slabs; slab != nullptr; slab = *(void **)slab) {
     struct bdd_ *rec = bdd_slab_records(slab);
     for (long i = 0; i < BDD_SLAB_RECORDS; i++) {

@@ -34,7 +34,6 @@ static void bdd_default_transform_fn(kzu_bdd_manager, intptr_t high, intptr_t lo
 // ---- Manager -----------------------------------------------------------------------------------
 kzu_bdd_manager kzu_bdd_init(void) {
   kzu_bdd_manager m = (kzu_bdd_manager)bdd_alloc_zeroed(sizeof(struct bdd_manager_));
-  m->ref_far = ~(uint64_t)0;  // no slab range yet
   m->maxvars = 30;
   m->vars = 0;
   m->variables = (bdd *)bdd_alloc_zeroed((m->maxvars + 1) * (long)sizeof(bdd));

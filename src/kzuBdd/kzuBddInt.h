@@ -268,16 +268,16 @@ struct bdd_manager_ {
   struct bdd_ *free_nodes;
   void *slabs;
   char *slab_base;  // 2 MB aligned start of the range (null if none)
-  long slab_room;   // slabs the range holds (a power of two), -1 if none
+  long slab_room;   // slabs the range holds
   long slab_count;  // slabs made in it
   void *slab_reserve;
   size_t slab_reserve_bytes;
-  // Computed-table references of slabs outside the range: a reference
-  // with any bit of ref_far set names a directory slot (bits 17 up), whose
-  // slab slab_dir holds; the slot is also kept in the slab's header.
-  uint64_t ref_far;
-  char **slab_dir;     // BDD_REF_SLABS entries once a slab needed one
-  long slab_dir_next;  // next free slot
+  // Computed-table references are offsets from ref_base, the start of the
+  // 16 GB window that ends where the range ends (null until a first slab);
+  // slabs beyond the range are placed below slab_low, the lowest slab in
+  // the window so far, while the window has room.
+  char *ref_base;
+  char *slab_low;
   // Operation ids handed to the temporary association, reused while its
   // contents stay the same.
   long temp_generation;
@@ -370,9 +370,10 @@ struct bdd_ *bdd_new_node_record(kzu_bdd_manager m);
 void bdd_free_node_record(kzu_bdd_manager m, struct bdd_ *n);
 // Carves slabs until at least `records` free records are on hand.
 void bdd_reserve_node_records(kzu_bdd_manager m, long records);
-// Sets the slab range's size to `slabs` (a power of two up to
-// BDD_REF_SLABS, 0 for none); later slabs take directory slots.
-void bdd_set_slab_room(kzu_bdd_manager m, long slabs);
+// Makes the range end after `slabs` slabs (at least those made), with the
+// window ending there too; flushes the computed table. For tests that need
+// slabs beyond the range.
+void bdd_limit_slab_range(kzu_bdd_manager m, long slabs);
 void bdd_free_node_slabs(kzu_bdd_manager m);
 // Node slabs: 2 MB, aligned to their size and linked through their first
 // word. The first 8 KB hold one collection-mark bit per 32-byte position
@@ -387,37 +388,20 @@ static inline struct bdd_ *bdd_slab_records(void *slab) { return (struct bdd_ *)
 static_assert(BDD_SLAB_MAP_BYTES / (long)sizeof(struct bdd_) / 8 >= (long)sizeof(void *),
               "the mark bits of the first records lie past the slab link");
 
-// Computed-table references: an edge at byte offset d from the start of
-// the slab range is d / 16 with the complement bit in bit 0, that is slot
-// (d / 2 MB) in bits 17 up and the record's position in the slab below.
-// Slabs outside the range get slots of their own past the range's, through
-// a directory (slab_dir), so every node of up to BDD_REF_SLABS slabs (16
-// GB, 5*10^8 nodes) has a 30-bit reference; beyond that an entry is neither
-// looked up nor stored. Encoding and decoding in the range stay an add and
-// a shift; ref_far tells a directory slot from a range slot.
+// Computed-table references: an edge at byte offset d from ref_base is
+// d / 16 with the complement bit in bit 0. The window's 16 GB
+// (BDD_REF_SLABS slabs, 5*10^8 nodes) fit 30 bits; an entry that would
+// need another reference (a slab the system put outside the window) is
+// neither looked up nor stored.
 #define BDD_REF_SLABS 8192
-#define BDD_REF_SLOT_SHIFT 17
-// The slot kept in a directory slab's header (plus one; 0 for none), in the
-// map bytes of positions that are never records.
-static inline uint32_t *bdd_slab_slot_word(void *slab) { return (uint32_t *)((char *)slab + sizeof(void *)); }
 static inline uint64_t bdd_cache_ref(kzu_bdd_manager m, bdd f) {
   uintptr_t a = (uintptr_t)f;
   kz_debug_assert((a & 6) == 0, "edge with bits besides the complement bit");
-  return (uint64_t)((a - (uintptr_t)m->slab_base) >> 4) | (a & 1);
+  return (uint64_t)((a - (uintptr_t)m->ref_base) >> 4) | (a & 1);
 }
-// True when references (or'ed together) are all plain range offsets.
-static inline bool bdd_refs_near(kzu_bdd_manager m, uint64_t refs) { return (refs & m->ref_far) == 0; }
-// The reference of an edge outside the range; false when its slab has no
-// slot (kzuBddUnique.cpp).
-bool bdd_cache_far_ref(kzu_bdd_manager m, bdd f, uint64_t *r);
-// *r made a reference of any slab; false when it has none.
-static inline bool bdd_cache_ref_any(kzu_bdd_manager m, bdd f, uint64_t *r) {
-  if (__builtin_expect(bdd_refs_near(m, *r), 1)) return true;
-  return bdd_cache_far_ref(m, f, r);
-}
+static inline bool bdd_refs_fit(uint64_t refs) { return (refs >> 30) == 0; }
 static inline bdd bdd_ref_edge(kzu_bdd_manager m, uint64_t r) {
-  if (__builtin_expect(bdd_refs_near(m, r), 1)) return (bdd)(m->slab_base + ((r >> 1) << 5) + (r & 1));
-  return (bdd)(m->slab_dir[r >> BDD_REF_SLOT_SHIFT] + ((r & ((1u << BDD_REF_SLOT_SHIFT) - 2)) << 4) + (r & 1));
+  return (bdd)(m->ref_base + ((r >> 1) << 5) + (r & 1));
 }
 // Operation ids take 31 bits, two's complement.
 #define BDD_KEY_ARG0_MASK 0x7FFFFFFFull
@@ -477,15 +461,9 @@ static inline bool bdd_cache_key3(kzu_bdd_manager m, int tag, intptr_t a, intptr
   uint64_t rb = bdd_cache_ref(m, (bdd)b), rc = bdd_cache_ref(m, (bdd)c), ra;
   if (tag == BDD_TAG_ITE) {
     ra = bdd_cache_ref(m, (bdd)a);
-    if (!bdd_refs_near(m, ra | rb | rc) &&
-        !(bdd_cache_ref_any(m, (bdd)a, &ra) && bdd_cache_ref_any(m, (bdd)b, &rb) &&
-          bdd_cache_ref_any(m, (bdd)c, &rc)))
-      return false;
+    if (!bdd_refs_fit(ra | rb | rc)) return false;
   } else {
-    if (!bdd_op_fits(a)) return false;
-    if (!bdd_refs_near(m, rb | rc) &&
-        !(bdd_cache_ref_any(m, (bdd)b, &rb) && bdd_cache_ref_any(m, (bdd)c, &rc)))
-      return false;
+    if (!bdd_op_fits(a) || !bdd_refs_fit(rb | rc)) return false;
     ra = (uint64_t)a;
   }
   *key = bdd_cache_pack_key(tag, ra, rb);
@@ -573,7 +551,7 @@ static inline void bdd_insert3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t 
   uint32_t c32;
   if (!bdd_cache_key3(m, tag, a, b, c, &key, &c32)) return;
   uint64_t r = bdd_cache_ref(m, (bdd)result);
-  if (!bdd_cache_ref_any(m, (bdd)result, &r)) return;
+  if (!bdd_refs_fit(r)) return;
   bdd_cache_store(m, bdd_cache_bin_of(key, c32, m->op_cache.size), key, c32, c32 | r << 32);
 }
 // Data entries (no reference taken on the result).

@@ -242,28 +242,34 @@ void bdd_rebuild_summaries(var_table *t) {
 // Slabs are made one after another in a range of address space reserved
 // when the first is needed (16 GB; under an address-space limit at most a
 // quarter of what the limit leaves; less when the system refuses it; no
-// memory stands behind it until a slab is made), so that the computed
-// table can refer to a node by its offset in the range. Slabs beyond it are
-// mapped on their own and get a directory slot instead.
+// memory stands behind it until a slab is made). The computed table refers
+// to a node by its offset in the 16 GB window that ends where the range
+// ends. Slabs beyond the range are mapped on their own, each just below the
+// lowest slab so far, so they lie in the window too while it has room (the
+// system puts its own mappings top down, so the space below is mostly
+// free); a slab that lands outside the window still works, but results
+// over its nodes are not memoised.
 //
-// Every slab comes from mmap without an address hint, which keeps it below
-// 2^47 (the kernel hands out higher addresses only when asked for them), so
-// the 48 bits of a bucket head always hold a node address.
+// Every slab comes from mmap without an address beyond the window's, so
+// it lies below 2^47 (the kernel hands out higher addresses only when asked
+// for them) and the 48 bits of a bucket head always hold a node address.
 
-// Sets the range's size in slabs (a power of two; 0 for none) and the mask
-// that tells directory references from range offsets.
-void bdd_set_slab_room(kzu_bdd_manager m, long slabs) {
-  kz_debug_assert(slabs >= 0 && slabs <= BDD_REF_SLABS && (slabs & (slabs - 1)) == 0,
-                  "slab range not a power of two");
-  m->slab_room = slabs > 0 ? slabs : -1;
-  m->ref_far = slabs > 0 ? ~(((uint64_t)slabs << BDD_REF_SLOT_SHIFT) - 1) : ~(uint64_t)0;
-  if (m->slab_dir_next < slabs) m->slab_dir_next = slabs;
+static const size_t kRefWindowBytes = (size_t)BDD_REF_SLABS * BDD_SLAB_BYTES;
+
+// The window ends at `top` (2 MB aligned).
+static void bdd_set_window(kzu_bdd_manager m, char *top) {
+  uintptr_t t = (uintptr_t)top;
+  m->ref_base = (char *)(t > kRefWindowBytes ? t - kRefWindowBytes : 0);
+}
+
+static bool bdd_in_window(kzu_bdd_manager m, const void *slab) {
+  return m->ref_base != nullptr && (uintptr_t)slab - (uintptr_t)m->ref_base < kRefWindowBytes;
 }
 
 // Bytes of address space the range may take: 16 GB, or under a limit a
 // quarter of what is left of it.
 static size_t bdd_slab_range_budget() {
-  size_t budget = (size_t)BDD_REF_SLABS * BDD_SLAB_BYTES;
+  size_t budget = kRefWindowBytes;
   struct rlimit lim;
   if (getrlimit(RLIMIT_AS, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return budget;
   size_t used = 0;
@@ -277,7 +283,7 @@ static size_t bdd_slab_range_budget() {
 }
 
 static void bdd_reserve_slab_range(kzu_bdd_manager m) {
-  bdd_set_slab_room(m, 0);  // tried
+  m->slab_room = -1;  // tried
   size_t budget = bdd_slab_range_budget();
   for (long slabs = BDD_REF_SLABS; slabs >= 16; slabs /= 4) {
     size_t bytes = (size_t)(slabs + 1) * BDD_SLAB_BYTES;  // one more for the alignment
@@ -287,7 +293,9 @@ static void bdd_reserve_slab_range(kzu_bdd_manager m) {
     m->slab_reserve = p;
     m->slab_reserve_bytes = bytes;
     m->slab_base = (char *)(((uintptr_t)p + BDD_SLAB_BYTES - 1) & ~(uintptr_t)(BDD_SLAB_BYTES - 1));
-    bdd_set_slab_room(m, slabs);
+    m->slab_room = slabs;
+    bdd_set_window(m, m->slab_base + slabs * BDD_SLAB_BYTES);
+    m->slab_low = m->slab_base;
     return;
   }
 }
@@ -297,8 +305,27 @@ static bool bdd_in_slab_range(kzu_bdd_manager m, const void *slab) {
          (const char *)slab < m->slab_base + m->slab_room * BDD_SLAB_BYTES;
 }
 
-// A slab of its own, 2 MB aligned, mapped twice its size and trimmed.
-static void *bdd_map_slab() {
+void bdd_limit_slab_range(kzu_bdd_manager m, long slabs) {
+  if (m->slab_room == 0) bdd_reserve_slab_range(m);
+  if (slabs < m->slab_count || slabs > m->slab_room) return;
+  bdd_flush_all(m);
+  m->slab_room = slabs;
+  bdd_set_window(m, m->slab_base + slabs * BDD_SLAB_BYTES);
+}
+
+#ifndef MAP_FIXED_NOREPLACE
+#define MAP_FIXED_NOREPLACE 0x100000
+#endif
+
+// A slab of its own, 2 MB aligned: at `want` when that space is free (and
+// `want` is not null), else wherever the system puts it.
+static void *bdd_map_slab(char *want) {
+  if (want != nullptr) {
+    void *p = mmap(want, (size_t)BDD_SLAB_BYTES, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    if (p == want) return p;
+    if (p != MAP_FAILED) munmap(p, (size_t)BDD_SLAB_BYTES);  // a kernel that took it as a hint
+  }
   size_t bytes = 2 * (size_t)BDD_SLAB_BYTES;
   char *p = (char *)mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) mem_exhausted();
@@ -308,8 +335,8 @@ static void *bdd_map_slab() {
   return slab;
 }
 
-// The next slab of the range (its pages read as zero), else one mapped on
-// its own with a directory slot while slots last.
+// The next slab of the range (its pages read as zero), else one of its own
+// below the lowest slab in the window.
 static void *bdd_slab_memory(kzu_bdd_manager m) {
   if (m->slab_room == 0) bdd_reserve_slab_range(m);
   if (m->slab_count < m->slab_room) {
@@ -323,31 +350,19 @@ static void *bdd_slab_memory(kzu_bdd_manager m) {
     m->slab_count++;
     return slab;
   }
-  void *slab = bdd_map_slab();
+  char *want = nullptr;
+  if (m->ref_base != nullptr && (uintptr_t)m->slab_low - (uintptr_t)m->ref_base >= (uintptr_t)BDD_SLAB_BYTES)
+    want = m->slab_low - BDD_SLAB_BYTES;
+  char *slab = (char *)bdd_map_slab(want);
+  if (m->ref_base == nullptr) {  // no range: the first slab ends the window
+    bdd_set_window(m, slab + BDD_SLAB_BYTES);
+    m->slab_low = slab;
+  }
+  if (bdd_in_window(m, slab) && slab < m->slab_low) m->slab_low = slab;
 #ifdef MADV_HUGEPAGE
   madvise(slab, (size_t)BDD_SLAB_BYTES, MADV_HUGEPAGE);
 #endif
-  if (m->slab_dir_next < BDD_REF_SLABS) {
-    if (m->slab_dir == nullptr) m->slab_dir = (char **)bdd_alloc_zeroed(BDD_REF_SLABS * (long)sizeof(char *));
-    long slot = m->slab_dir_next++;
-    m->slab_dir[slot] = (char *)slab;
-    *bdd_slab_slot_word(slab) = (uint32_t)slot + 1;
-  }
   return slab;
-}
-
-bool bdd_cache_far_ref(kzu_bdd_manager m, bdd f, uint64_t *r) {
-  uintptr_t a = (uintptr_t)f;
-  if (a == 0) return false;
-  void *slab = (void *)(a & ~(uintptr_t)(BDD_SLAB_BYTES - 1));
-  if (bdd_in_slab_range(m, slab)) {
-    *r = bdd_cache_ref(m, f);
-    return true;
-  }
-  uint32_t slot = *bdd_slab_slot_word(slab);
-  if (slot == 0) return false;
-  *r = (uint64_t)(slot - 1) << BDD_REF_SLOT_SHIFT | (uint64_t)((a & (uintptr_t)(BDD_SLAB_BYTES - 1)) >> 4) | (a & 1);
-  return true;
 }
 
 static void bdd_new_slab(kzu_bdd_manager m) {
@@ -394,11 +409,8 @@ void bdd_free_node_slabs(kzu_bdd_manager m) {
   if (m->slab_reserve != nullptr) munmap(m->slab_reserve, m->slab_reserve_bytes);
   m->slab_reserve = nullptr;
   m->slab_base = nullptr;
-  bdd_free_array(m->slab_dir);
-  m->slab_dir = nullptr;
-  m->slab_dir_next = 0;
-  bdd_set_slab_room(m, 0);
   m->slab_room = m->slab_count = 0;
+  m->ref_base = m->slab_low = nullptr;
   m->slabs = nullptr;
   m->free_nodes = nullptr;
 }

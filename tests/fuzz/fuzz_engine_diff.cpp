@@ -254,21 +254,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         case 20: {
           // Every minterm over the four mvars, each once, and nothing else.
           TruthTable seen(kVars);
-          array_t *vars = array_alloc(int, 0);
-          for (int k = 0; k < kMvars; k++) array_insert_last(int, vars, k);
-          array_t *minterm = nullptr;
-          mdd_gen *gen;
-          foreach_mdd_minterm(A, gen, minterm, vars) {
+          fuzz::forEachMinterm(A, kMvars, [&](const std::vector<int> &values) {
             uint32_t v = 0;
-            for (int k = 0; k < kMvars; k++) {
-              int value = array_fetch(int, minterm, k);
-              v |= (uint32_t)((value >> 1) & 1) << (2 * k) | (uint32_t)(value & 1) << (2 * k + 1);
-            }
+            for (int k = 0; k < kMvars; k++)
+              v |= (uint32_t)((values[(size_t)k] >> 1) & 1) << (2 * k) | (uint32_t)(values[(size_t)k] & 1) << (2 * k + 1);
             if (seen.get(v)) fuzz::finding("a minterm came twice");
             seen.set(v, true);
-            array_free(minterm);
-          }
-          array_free(vars);
+          });
           if (seen != ta) fuzz::finding("the minterms differ from the oracle");
           break;
         }

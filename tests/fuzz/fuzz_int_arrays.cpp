@@ -92,17 +92,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   // Compare state by state: the result's minterms over all six mvars.
   std::vector<char> got(expected.size(), 0);
-  array_t *vars = array_alloc(int, 0);
-  for (int k = 0; k < kMvars; k++) array_insert_last(int, vars, k);
-  array_t *minterm = nullptr;
-  mdd_gen *gen;
-  foreach_mdd_minterm(f, gen, minterm, vars) {
+  fuzz::forEachMinterm(f, kMvars, [&](const std::vector<int> &values) {
     int s = 0;
-    for (int k = 0; k < kMvars; k++) s |= array_fetch(int, minterm, k) << (2 * k);
+    for (int k = 0; k < kMvars; k++) s |= values[(size_t)k] << (2 * k);
     got[(size_t)s] = 1;
-    array_free(minterm);
-  }
-  array_free(vars);
+  });
   bdd_free(f);
   if (got != expected) fuzz::finding("the rebuilt set differs from the union of the records");
   return 0;

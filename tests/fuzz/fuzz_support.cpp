@@ -75,6 +75,20 @@ std::string Input::take(size_t k) {
   return s;
 }
 
+void forEachMinterm(bdd_t *f, int n, const std::function<void(const std::vector<int> &)> &fn) {
+  array_t *vars = array_alloc(int, 0);
+  for (int k = 0; k < n; k++) array_insert_last(int, vars, k);
+  std::vector<int> values((size_t)n);
+  array_t *minterm = nullptr;
+  mdd_gen *gen;
+  foreach_mdd_minterm(f, gen, minterm, vars) {
+    for (int k = 0; k < n; k++) values[(size_t)k] = array_fetch(int, minterm, k);
+    fn(values);
+    array_free(minterm);
+  }
+  array_free(vars);
+}
+
 void socketPair(int *a, int *b) {
   int fds[2];
   if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) finding("socketpair failed", strerror(errno));

@@ -14,8 +14,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ProgramStructure.h"
 #include "mdd/mdd.h"
@@ -76,6 +78,10 @@ class Input {
   const uint8_t *p;
   size_t n;
 };
+
+// Calls fn with the values of mvars 0..n-1 for every minterm of f over
+// them, in the generator's order.
+void forEachMinterm(bdd_t *f, int n, const std::function<void(const std::vector<int> &)> &fn);
 
 // A connected Unix-domain stream pair.
 void socketPair(int *a, int *b);
