@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -266,20 +267,18 @@ static bool bdd_in_window(kzu_bdd_manager m, const void *slab) {
   return m->ref_base != nullptr && (uintptr_t)slab - (uintptr_t)m->ref_base < kRefWindowBytes;
 }
 
-// Bytes of address space the range may take: 16 GB, or under a limit a
+// Bytes of address space the range may take: any, or under a limit a
 // quarter of what is left of it.
 static size_t bdd_slab_range_budget() {
-  size_t budget = kRefWindowBytes;
   struct rlimit lim;
-  if (getrlimit(RLIMIT_AS, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return budget;
+  if (getrlimit(RLIMIT_AS, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
   size_t used = 0;
   if (FILE *f = fopen("/proc/self/statm", "r")) {
     unsigned long pages = 0;
     if (fscanf(f, "%lu", &pages) == 1) used = (size_t)pages * (size_t)sysconf(_SC_PAGESIZE);
     fclose(f);
   }
-  size_t left = lim.rlim_cur > used ? (size_t)lim.rlim_cur - used : 0;
-  return left / 4 < budget ? left / 4 : budget;
+  return lim.rlim_cur > used ? ((size_t)lim.rlim_cur - used) / 4 : 0;
 }
 
 static void bdd_reserve_slab_range(kzu_bdd_manager m) {
