@@ -175,7 +175,9 @@ void bdd_cleanup(kzu_bdd_manager m, int code) {
   if (code == 2 && m->overflow_fn != nullptr) m->overflow_fn(m, m->overflow_env);
 }
 
+// Refused inside an operation and inside a reordering, whose nodes keep
+// their parent counts where a collection keeps its chain summaries.
 void kzu_bdd_gc(kzu_bdd_manager m) {
-  if (m->in_operation) return;
+  if (m->in_operation || m->reordering) return;
   bdd_collect(m);
 }

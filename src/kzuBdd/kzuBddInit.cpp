@@ -12,7 +12,7 @@ void kzu_bdd_warning(const char *message) { fprintf(stderr, "BDD library: warnin
 void kzu_bdd_fatal(const char *message) {
   fflush(stdout);
   fprintf(stderr, "BDD library: error: %s\n", message);
-  exit(1);
+  util_exit(1);
 }
 
 // ---- Terminal values ---------------------------------------------------------------------

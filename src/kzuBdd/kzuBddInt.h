@@ -274,6 +274,12 @@ struct bdd_manager_ {
   long slab_count;  // slabs made in it
   void *slab_reserve;
   size_t slab_reserve_bytes;
+  // Computed-table references are offsets from ref_base, the start of the
+  // 16 GB window that ends where the range ends (null until a first slab);
+  // slabs beyond the range are placed below slab_low, the lowest slab in
+  // the window so far, while the window has room.
+  char *ref_base;
+  char *slab_low;
   // Operation ids handed to the temporary association, reused while its
   // contents stay the same.
   long temp_generation;
@@ -386,6 +392,10 @@ struct bdd_ *bdd_new_node_record(kzu_bdd_manager m);
 void bdd_free_node_record(kzu_bdd_manager m, struct bdd_ *n);
 // Carves slabs until at least `records` free records are on hand.
 void bdd_reserve_node_records(kzu_bdd_manager m, long records);
+// Makes the range end after `slabs` slabs (at least those made), with the
+// window ending there too; flushes the computed table. For tests that need
+// slabs beyond the range.
+void bdd_limit_slab_range(kzu_bdd_manager m, long slabs);
 void bdd_free_node_slabs(kzu_bdd_manager m);
 // Node slabs: 2 MB, aligned to their size and linked through their first
 // word. The first 8 KB hold one collection-mark bit per 32-byte position
@@ -400,19 +410,20 @@ static inline struct bdd_ *bdd_slab_records(void *slab) { return (struct bdd_ *)
 static_assert(BDD_SLAB_MAP_BYTES / (long)sizeof(struct bdd_) / 8 >= (long)sizeof(void *),
               "the mark bits of the first records lie past the slab link");
 
-// Computed-table references: an edge at byte offset d from the start of
-// the slab range is d / 16 with the complement bit in bit 0. References of
-// the range's 16 GB (BDD_REF_SLABS slabs, 5*10^8 nodes) fit 30 bits; an
-// entry that would need another one is neither looked up nor stored.
+// Computed-table references: an edge at byte offset d from ref_base is
+// d / 16 with the complement bit in bit 0. The window's 16 GB
+// (BDD_REF_SLABS slabs, 5*10^8 nodes) fit 30 bits; an entry that would
+// need another reference (a slab the system put outside the window) is
+// neither looked up nor stored.
 #define BDD_REF_SLABS 8192
 static inline uint64_t bdd_cache_ref(kzu_bdd_manager m, bdd f) {
   uintptr_t a = (uintptr_t)f;
   kz_debug_assert((a & 6) == 0, "edge with bits besides the complement bit");
-  return (uint64_t)((a - (uintptr_t)m->slab_base) >> 4) | (a & 1);
+  return (uint64_t)((a - (uintptr_t)m->ref_base) >> 4) | (a & 1);
 }
 static inline bool bdd_refs_fit(uint64_t refs) { return (refs >> 30) == 0; }
 static inline bdd bdd_ref_edge(kzu_bdd_manager m, uint64_t r) {
-  return (bdd)(m->slab_base + ((r >> 1) << 5) + (r & 1));
+  return (bdd)(m->ref_base + ((r >> 1) << 5) + (r & 1));
 }
 // Operation ids take 31 bits, two's complement.
 #define BDD_KEY_ARG0_MASK 0x7FFFFFFFull
@@ -432,13 +443,17 @@ static inline uint8_t *bdd_mark_byte(const struct bdd_ *n, unsigned *bit) {
   *bit = 1u << ((off / sizeof(struct bdd_)) & 7);
   return (uint8_t *)(a - off) + off / sizeof(struct bdd_) / 8;
 }
+// (The byte is found before `bit` is read: in a compound assignment the
+// right operand is evaluated first.)
 static inline void bdd_set_mark_bit(const struct bdd_ *n) {
   unsigned bit;
-  *bdd_mark_byte(n, &bit) |= (uint8_t)bit;
+  uint8_t *byte = bdd_mark_byte(n, &bit);
+  *byte |= (uint8_t)bit;
 }
 static inline bool bdd_mark_bit(const struct bdd_ *n) {
   unsigned bit;
-  return (*bdd_mark_byte(n, &bit) & bit) != 0;
+  const uint8_t *byte = bdd_mark_byte(n, &bit);
+  return (*byte & bit) != 0;
 }
 // The mark bit of the node a computed-table reference points to.
 static inline bool bdd_ref_mark_bit(kzu_bdd_manager m, uint64_t r) {
