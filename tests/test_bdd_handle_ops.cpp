@@ -289,6 +289,40 @@ TEST_F(HandleOps, BlocksReorderingAndSettings) {
   EXPECT_NE(out.find("Number of variables: 8\n"), std::string::npos);
 }
 
+// The sizing call through the handle layer: no collection below the floor
+// it sets, where the default floor of 10000 live nodes collects.
+TEST(HandleSizing, SizingReachesTheEngine) {
+  for (long floor : {0L, 200000L}) {
+    bdd_manager *mgr = bdd_start(20);
+    if (floor > 0) bdd_set_sizing(mgr, floor, 0);
+    std::vector<bdd_t *> v;
+    for (int i = 0; i < 20; i++) v.push_back(bdd_get_variable(mgr, (bdd_variableId)i));
+    // Parities of random variable sets, each freed at once: garbage only.
+    std::mt19937 rng(5);
+    for (int round = 0; round < 4000; round++) {
+      bdd_t *acc = bdd_zero(mgr);
+      for (int i = 0; i < 20; i++) {
+        if (rng() % 2 == 0) continue;
+        bdd_t *next = bdd_xor(acc, v[(size_t)i]);
+        bdd_free(acc);
+        acc = next;
+      }
+      bdd_free(acc);
+    }
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *fp = open_memstream(&buf, &len);
+    bdd_print_stats(mgr, fp);
+    fclose(fp);
+    std::string stats(buf, len);
+    free(buf);
+    bool collected = stats.find("Number of garbage collections: 0\n") == std::string::npos;
+    EXPECT_EQ(collected, floor == 0) << stats;
+    for (bdd_t *x : v) bdd_free(x);
+    bdd_end(mgr);
+  }
+}
+
 using HandleOpsDeath = HandleOps;
 
 TEST_F(HandleOpsDeath, Messages) {
