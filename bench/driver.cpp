@@ -625,32 +625,32 @@ int main(int argc, char **argv) {
     anyHandle = anyHandle || o.pt.sides[kHandle];
     anyDefault = anyDefault || o.pt.sides[kHandleDefault];
   }
-  RatioSummary engineVsPeer;
   if (anyEngine) {
     printf("\nengine level (kzuBdd.h), %s: how the engine compares with the peer\n",
            defaultOnly ? "its own sizing" : "the peer's room");
-    engineVsPeer = printTable(outcomes, kEngine, kSides, "", nullptr);
-    if (engineVsPeer.ratios.empty())
+    RatioSummary vsPeer = printTable(outcomes, kEngine, kSides, "", nullptr);
+    if (vsPeer.ratios.empty())
       printf("geomean ratio vs BuDDy: n/a\n");
     else
-      printf("geomean ratio vs BuDDy: %.2f\n", engineVsPeer.geomean());
+      printf("geomean ratio vs BuDDy: %.2f\n", vsPeer.geomean());
   }
-  if (anyHandle) {
-    printf("\nhandle layer (bdd.h, mdd.h), the peer's room: what a caller of the handle layer gets; "
-           "h/e = handle layer / engine level\n");
-    RatioSummary overEngine;
-    RatioSummary vsPeer = printTable(outcomes, kHandle, kEngine, "h/e", &overEngine);
-    printf("%s\n", vsPeer.line("handle layer, peer's room: geomean ratio vs BuDDy").c_str());
-    printf("%s\n", overEngine.line("handle layer over engine level, peer's room: geomean").c_str());
-  }
-  if (anyDefault) {
-    printf("\nhandle layer (bdd.h, mdd.h), the engine's own sizing: what the sizing call buys; "
-           "d/r = default sizing / the peer's room\n");
-    RatioSummary overRoom;
-    RatioSummary vsPeer = printTable(outcomes, kHandleDefault, kHandle, "d/r", &overRoom);
-    printf("%s\n", vsPeer.line("handle layer, default sizing: geomean ratio vs BuDDy").c_str());
-    printf("%s\n", overRoom.line("default sizing over the peer's room: geomean").c_str());
-  }
+  // A handle-layer table, summarised against the peer and against `base`.
+  auto handleTable = [&](Side side, Side base, const char *title, const char *baseHeader, const char *vsPeerWhat,
+                         const char *vsBaseWhat) {
+    printf("\nhandle layer (bdd.h, mdd.h), %s\n", title);
+    RatioSummary overBase;
+    RatioSummary vsPeer = printTable(outcomes, side, base, baseHeader, &overBase);
+    printf("%s\n%s\n", vsPeer.line(vsPeerWhat).c_str(), overBase.line(vsBaseWhat).c_str());
+  };
+  if (anyHandle)
+    handleTable(kHandle, kEngine,
+                "the peer's room: what a caller of the handle layer gets; h/e = handle layer / engine level", "h/e",
+                "handle layer, peer's room: geomean ratio vs BuDDy",
+                "handle layer over engine level, peer's room: geomean");
+  if (anyDefault)
+    handleTable(kHandleDefault, kHandle,
+                "the engine's own sizing: what the sizing call buys; d/r = default sizing / the peer's room", "d/r",
+                "handle layer, default sizing: geomean ratio vs BuDDy", "default sizing over the peer's room: geomean");
 
   for (const Outcome &o : outcomes)
     if (!o.note.empty()) printf("note: %s\n", o.note.c_str());
