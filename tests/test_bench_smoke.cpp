@@ -94,3 +94,24 @@ TEST(BenchSmoke, LineReachesEveryStateAsTheBruteForceSays) {
     }
   }
 }
+
+// With the engine's own sizing the workloads collect garbage between their
+// operations: a reference too few or too many in their own bookkeeping shows
+// here.
+TEST(BenchSmoke, WorkloadsHoldTheirReferencesThroughCollections) {
+  kzb_default_sizing = true;
+  kzb_result q = kzb_engine_queens(7);
+  EXPECT_EQ(q.count, 40);
+  EXPECT_GT(q.gcs, 0);
+  for (bool fused : {true, false}) {
+    kzb_result m = kzb_engine_milner(12, fused);
+    EXPECT_EQ(m.iterations, 6 * 12 - 3);
+    EXPECT_EQ(m.count, 12 * std::ldexp(1.0, 12 + 1));
+    EXPECT_GT(m.gcs, 0);
+    kzb_result line = kzb_line(8, fused);
+    EXPECT_EQ(line.count, std::ldexp(1.0, 3 * 8));
+    EXPECT_EQ(line.iterations, 7 * 8 + 1);
+    EXPECT_GT(line.gcs, 0);
+  }
+  kzb_default_sizing = false;
+}
