@@ -590,6 +590,16 @@ TEST_F(Engine, AllowanceGrowthFollowsResultsPushedOut) {
   EXPECT_EQ(c->size, 8179);
   EXPECT_EQ(c->ghost, nullptr);
   bdd_flush_all(m);
+
+  // Keys that come round only after about twelve look-ups per bin (an image
+  // step over a diagram much larger than the table) still count.
+  Make(12);
+  c = &m->op_cache;
+  kzu_bdd_set_sizing(m, 0, 524269);
+  key = RecordKeys(100000);
+  drive(1600000, 100000);
+  EXPECT_GT(c->size, 8179);
+  bdd_flush_all(m);
 }
 
 // ---- Computed-table references ---------------------------------------------------------------------

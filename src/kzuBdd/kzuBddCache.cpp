@@ -112,8 +112,8 @@ void bdd_init_cache(kzu_bdd_manager m) {
   c->gc_fn[BDD_TAG_TWO_DATA] = bdd_two_data_gc_fn;
 }
 
-// The filter holds 128 bits per tracked bin and generation: a window of two
-// look-ups per bin pushes out about two keys per bin.
+// The filter holds 128 bits per tracked bin and generation: a window of
+// eight look-ups per bin pushes out at most eight keys per bin.
 void bdd_reset_ghost(kzu_bdd_manager m, bool age) {
   cache *ct = &m->op_cache;
   long words = (ct->size / 16 + 1) * 2;
@@ -141,14 +141,16 @@ static inline uint64_t *bdd_ghost_word(const cache *ct, int generation, long i, 
   uint64_t h = key * 0xD6E8FEB86659FD93ull + (uint64_t)c * 0x9E3779B97F4A7C15ull;
   h ^= h >> 31;
   h *= 0xC2B2AE3D27D4EB4Full;
-  *mask = 1ull << ((h >> 57) & 63);
+  // Two bits per key: a generation holds up to eight keys of a tracked bin,
+  // and a key never seen must rarely find both of its bits set.
+  *mask = (1ull << ((h >> 57) & 63)) | (1ull << ((h >> 51) & 63));
   return &ct->ghost[generation * ct->ghost_words + (i >> 4) * 2 + (long)(h >> 63)];
 }
 
 void bdd_ghost_note(cache *ct, long i, uint64_t key, uint32_t c) {
   uint64_t mask;
   uint64_t *w = bdd_ghost_word(ct, 0, i, key, c, &mask);
-  if ((w[0] | w[ct->ghost_words]) & mask) ct->ghost_hits++;
+  if ((w[0] & mask) == mask || (w[ct->ghost_words] & mask) == mask) ct->ghost_hits++;
   const cache_entry *out = &ct->table[i].entry[1];
   if (ct->table[i].entry[0].key != 0 && out->key != 0) {
     // The word first: the right operand of |= is evaluated before the left.

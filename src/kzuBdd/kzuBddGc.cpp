@@ -140,12 +140,14 @@ void bdd_periodic_check(kzu_bdd_manager m) {
   if (2 * c->entries > 3 * c->size) {
     // Within a caller's allowance the table also grows for few nodes, but
     // only while a larger table would answer many look-ups: over a window of
-    // two look-ups per bin, at least one in 16 computed again a key that the
-    // table had pushed out (counted on the tracked bins, one in 16).
+    // eight look-ups per bin, at least one in 16 computed again a key that
+    // the table had pushed out (counted on the tracked bins, one in 16). The
+    // filter remembers keys for one to two windows, so a result needed again
+    // once per image step of a large diagram is still recognised.
     bool by_nodes = 32 * c->size < c->cache_ratio * u->entries;
     bool by_use = false;
     long window = c->lookups - c->lookups_at_growth;
-    if (c->size < c->min_bins && window >= 2 * c->size) {
+    if (c->size < c->min_bins && window >= 8 * c->size) {
       if (c->ghost == nullptr) bdd_reset_ghost(m, false);
       by_use = 16 * 16 * c->ghost_hits >= window;
       c->lookups_at_growth = c->lookups;
