@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <iostream>
 #include <queue>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -159,274 +161,244 @@ namespace {
   std::exit(1);
 }
 
-inline uintptr_t edgeOf(const bdd_t *h) { return reinterpret_cast<uintptr_t>(h->node); }
+constexpr const char kFinished[] = "Finished calcualting the MDD from the given string!";
 
-inline bool isComplemented(bdd_t *h) {
-  boolean c = 0;
-  bdd_get_node(h, &c);
-  return c != 0;
+// ---- Writer ---------------------------------------------------------------------
+
+// The eight hex digits of x as characters, the most significant first in
+// memory: each nibble spread into its own byte, then '0'..'9' or 'a'..'f'.
+inline void hexDigits8(uint32_t x, char *out) {
+  uint64_t v = x;
+  v = (v | v << 16) & 0x0000FFFF0000FFFFull;
+  v = (v | v << 8) & 0x00FF00FF00FF00FFull;
+  v = (v | v << 4) & 0x0F0F0F0F0F0F0F0Full;  // byte i = nibble i
+  uint64_t letters = ((v + 0x0606060606060606ull) >> 4) & 0x0101010101010101ull;
+  v += 0x3030303030303030ull + letters * ('a' - '0' - 10);
+  for (int i = 0; i < 8; i++) out[i] = (char)(v >> (56 - 8 * i));
 }
 
-// A node token: the edge printed as an untyped pointer, "0x" + lowercase hex.
-void appendToken(std::string *out, uintptr_t edge) {
-  char buf[2 + 2 * sizeof(uintptr_t)];
-  char *end = buf + sizeof buf;
-  char *p = end;
-  do {
-    *--p = "0123456789abcdef"[edge & 0xf];
-    edge >>= 4;
-  } while (edge != 0);
-  out->append("0x", 2);
-  out->append(p, (size_t)(end - p));
+// A node token: the reference printed as an untyped pointer, "0x" and
+// lowercase hex digits without leading zeros.
+inline char *putToken(char *p, uint64_t ref) {
+  char digits[16];
+  hexDigits8((uint32_t)(ref >> 32), digits);
+  hexDigits8((uint32_t)ref, digits + 8);
+  int n = 1;
+  while (n < 16 && (ref >> (4 * n)) != 0) n++;
+  p[0] = '0';
+  p[1] = 'x';
+  std::memcpy(p + 2, digits + 16 - n, (size_t)n);
+  return p + 2 + n;
+}
+
+inline char *putNumber(char *p, long long v) {
+  if (v >= 0 && v < 10) {
+    *p = (char)('0' + v);
+    return p + 1;
+  }
+  if (v >= 10 && v < 100) {
+    p[0] = (char)('0' + v / 10);
+    p[1] = (char)('0' + v % 10);
+    return p + 2;
+  }
+  return std::to_chars(p, p + 24, v).ptr;
 }
 
 void appendNumber(std::string *out, long long v) {
   char buf[24];
-  auto res = std::to_chars(buf, buf + sizeof buf, v);
-  out->append(buf, (size_t)(res.ptr - buf));
+  out->append(buf, (size_t)(putNumber(buf, v) - buf));
 }
 
-// Open-addressing set of non-zero edge values.
-class EdgeSet {
- public:
-  EdgeSet() : slots(64, 0), used(0) {}
-  // True when the edge was not yet in the set.
-  bool insert(uintptr_t edge) {
-    if (2 * (used + 1) > slots.size()) grow();
-    size_t mask = slots.size() - 1;
-    for (size_t i = hash(edge) & mask;; i = (i + 1) & mask) {
-      if (slots[i] == edge) return false;
-      if (slots[i] == 0) {
-        slots[i] = edge;
-        used++;
-        return true;
+inline char *putSpaced(char *p, const char *s) {
+  while (*s != 0) *p++ = *s++;
+  return p;
+}
+
+// The longest line: three tokens of 18 characters, three numbers of up to
+// 20 and the separators.
+constexpr size_t kMaxLineBytes = 3 * 18 + 3 * 20 + 8;
+constexpr long kBatchLines = 256;
+
+// Appends the text of a non-constant f: one line per node reference, breadth
+// first from the root, then-child before else-child.
+void writeNodeLines(bdd_t *f, std::string *out) {
+  bdd_walk *walk = bdd_walk_start(f, 0);
+  std::vector<bdd_walk_line> lines((size_t)kBatchLines);
+  std::vector<char> buffer((size_t)kBatchLines * kMaxLineBytes);
+  long n;
+  while ((n = bdd_walk_next(walk, lines.data(), kBatchLines)) > 0) {
+    char *p = buffer.data();
+    for (long i = 0; i < n; i++) {
+      const bdd_walk_line &l = lines[(size_t)i];
+      p = putToken(p, l.ref);
+      p = putSpaced(p, (l.ref & 1) != 0 ? " !" : " ");
+      p = putNumber(p, l.var);
+      *p++ = ' ';
+      for (int side = 0; side < 2; side++) {
+        if (l.child_kind[side] >= 0) {
+          static const char *const kConst[2][2] = {{" F ", " T "}, {" F \n", " T \n"}};
+          p = putSpaced(p, kConst[side][l.child_kind[side]]);
+          continue;
+        }
+        p = putToken(p, l.child[side]);
+        p = putSpaced(p, (l.child[side] & 1) != 0 ? " !" : " ");
+        p = putNumber(p, l.child_var[side]);
+        *p++ = side == 0 ? ' ' : '\n';
+      }
+    }
+    out->append(buffer.data(), (size_t)(p - buffer.data()));
+  }
+  bdd_walk_free(walk);
+}
+
+// ---- Building -------------------------------------------------------------------
+
+// An order in which every step comes after the steps of its children, or
+// as many steps as have one (the others lie on or hang below a cycle). Steps
+// set their own slot (slot i = step i) and are taken from the last one up, a
+// step whose child is not yet built waiting until it is: for a breadth-first
+// text that is nearly the order of the lines from last to first.
+std::vector<int> bottomUpOrder(const std::vector<bdd_build_step> &steps) {
+  int n = (int)steps.size();
+  std::vector<int> order;
+  order.reserve((size_t)n);
+  std::vector<char> done((size_t)n, 0);
+  std::vector<int> waitHead((size_t)n, -1), waitNext((size_t)n, -1), stack;
+  // The first child still missing, or -1.
+  auto missing = [&](int s) {
+    for (int c : steps[(size_t)s].child)
+      if (c >= 0 && !done[(size_t)c]) return c;
+    return -1;
+  };
+  auto tryStep = [&](int s) {
+    int c = missing(s);
+    if (c >= 0) {
+      waitNext[(size_t)s] = waitHead[(size_t)c];
+      waitHead[(size_t)c] = s;
+      return;
+    }
+    done[(size_t)s] = 1;
+    order.push_back(s);
+    stack.push_back(s);
+  };
+  for (int k = n; k-- > 0;) {
+    tryStep(k);
+    while (!stack.empty()) {
+      int s = stack.back();
+      stack.pop_back();
+      int w = waitHead[(size_t)s];
+      waitHead[(size_t)s] = -1;
+      while (w >= 0) {
+        int next = waitNext[(size_t)w];
+        tryStep(w);
+        w = next;
       }
     }
   }
+  return order;
+}
 
- private:
-  std::vector<uintptr_t> slots;
-  size_t used;
+// ---- Reader ---------------------------------------------------------------------
 
-  static size_t hash(uintptr_t e) { return (size_t)((e >> 3) * 0x9e3779b97f4a7c15ULL >> 17); }
-  void grow() {
-    std::vector<uintptr_t> old;
-    old.swap(slots);
-    slots.assign(old.size() * 2, 0);
-    size_t mask = slots.size() - 1;
-    for (uintptr_t e : old) {
-      if (e == 0) continue;
-      size_t i = hash(e) & mask;
-      while (slots[i] != 0) i = (i + 1) & mask;
-      slots[i] = e;
-    }
+// Character classes of the reader: the value of a lowercase hex digit, or one
+// of the classes below. Blanks separate fields; a NUL is the end of the text
+// only where the text ends (std::string keeps one there).
+enum : uint8_t { kOtherChar = 16, kFieldSpace, kLineEnd, kNulChar };
+
+struct CharClasses {
+  uint8_t of[256];
+  constexpr CharClasses() : of() {
+    for (int c = 0; c < 256; c++) of[c] = kOtherChar;
+    for (int c = '0'; c <= '9'; c++) of[c] = (uint8_t)(c - '0');
+    for (int c = 'a'; c <= 'f'; c++) of[c] = (uint8_t)(c - 'a' + 10);
+    for (char c : {' ', '\t', '\r', '\v', '\f'}) of[(uint8_t)c] = kFieldSpace;
+    of[(uint8_t)'\n'] = kLineEnd;
+    of[0] = kNulChar;
   }
 };
+constexpr CharClasses kChars;
 
-enum Position { kNodePos = 0, kThenPos = 1, kElsePos = 2 };
+inline uint8_t charClass(const char *q) { return kChars.of[(uint8_t)*q]; }
 
-// Writes the text of a non-constant f breadth-first from the root, one line
-// per node reference. mapVar(id, position) gives the variable number written
-// for the node itself or one of its children; all three numbers of a line are
-// computed before anything of it is appended.
-template <class MapVar>
-void writeNodeLines(bdd_t *f, std::string *out, MapVar mapVar) {
-  std::vector<bdd_t *> queue;
-  size_t head = 0;
-  EdgeSet queued;  // the root's own token is never entered
-  queue.push_back(bdd_dup(f));
-  while (head < queue.size()) {
-    bdd_t *n = queue[head];
-    queue[head++] = nullptr;
-    if (bdd_is_tautology(n, 1) || bdd_is_tautology(n, 0)) {
-      bdd_free(n);
-      continue;
-    }
-    bool c = isComplemented(n);
-    bdd_t *m = c ? bdd_not(n) : bdd_dup(n);
-    bdd_t *t = bdd_then(m);
-    bdd_t *e = bdd_else(m);
-    bool tOne = bdd_is_tautology(t, 1), tZero = bdd_is_tautology(t, 0);
-    bool eOne = bdd_is_tautology(e, 1), eZero = bdd_is_tautology(e, 0);
-    bool tConst = tOne || tZero, eConst = eOne || eZero;
+// A token as a key. Tokens the writer makes ("0x" and 1 to 16 lowercase hex
+// digits without leading zeros) stand for a number, and two such tokens are
+// equal exactly when their numbers are; they are kept by number. Any other
+// token is kept by its characters, as the index of its first spelling.
+struct TokenKey {
+  uint64_t value;
+  bool named;
+  bool operator==(const TokenKey &o) const { return value == o.value && named == o.named; }
+};
 
-    long long v = mapVar(bdd_top_var_id(n), kNodePos);
-    long long vt = tConst ? 0 : mapVar(bdd_top_var_id(t), kThenPos);
-    long long ve = eConst ? 0 : mapVar(bdd_top_var_id(e), kElsePos);
-
-    appendToken(out, edgeOf(n));
-    out->append(c ? " !" : " ");
-    appendNumber(out, v);
-    out->push_back(' ');
-
-    if (tConst) {
-      out->append(tOne ? " T " : " F ");
-    } else {
-      appendToken(out, edgeOf(t));
-      out->append(isComplemented(t) ? " !" : " ");
-      appendNumber(out, vt);
-      out->push_back(' ');
-      if (queued.insert(edgeOf(t))) {
-        queue.push_back(t);
-        t = nullptr;
-      }
-    }
-    if (eConst) {
-      out->append(eOne ? " T \n" : " F \n");
-    } else {
-      appendToken(out, edgeOf(e));
-      out->append(isComplemented(e) ? " !" : " ");
-      appendNumber(out, ve);
-      out->push_back('\n');
-      if (queued.insert(edgeOf(e))) {
-        queue.push_back(e);
-        e = nullptr;
-      }
-    }
-    if (t != nullptr) bdd_free(t);
-    if (e != nullptr) bdd_free(e);
-    bdd_free(m);
-    bdd_free(n);
-  }
-}
-
-// ---- Reader -------------------------------------------------------------------
-
-inline bool isFieldSpace(char ch) {
-  return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\v' || ch == '\f';
-}
-
-constexpr int kMaxFields = 6;
-
-// Splits [b, e) into whitespace-separated fields, storing the first
-// kMaxFields; returns the number of fields.
-int splitFields(const char *b, const char *e, std::string_view *fields) {
-  int n = 0;
-  const char *p = b;
-  while (true) {
-    while (p < e && isFieldSpace(*p)) p++;
-    if (p == e) return n;
-    const char *start = p;
-    while (p < e && !isFieldSpace(*p)) p++;
-    if (n < kMaxFields) fields[n] = std::string_view(start, (size_t)(p - start));
-    n++;
-  }
-}
-
-// "[!]digits" with a value up to INT_MAX.
-bool parseVariable(std::string_view s, int *var, bool *neg) {
-  *neg = !s.empty() && s[0] == '!';
-  if (*neg) s.remove_prefix(1);
-  if (s.empty() || s.size() > 10) return false;
-  long long v = 0;
-  for (char ch : s) {
-    if (ch < '0' || ch > '9') return false;
-    v = v * 10 + (ch - '0');
-  }
-  if (v > 2147483647LL) return false;
-  *var = (int)v;
-  return true;
-}
-
-// Token string -> dense token id. Tokens the writer makes ("0x" and lowercase
-// hex digits without leading zeros) stand for a number, and two such tokens
-// are equal exactly when their numbers are; they are kept by number, so a
-// look-up touches one slot instead of a slot, a view and the text. Any other
-// token is kept by its characters.
+// Token key -> the first line of the token, by open addressing.
 class TokenTable {
  public:
   explicit TokenTable(size_t expected) {
     size_t cap = 16;
     while (cap < 2 * expected + 2) cap <<= 1;
-    numbered.assign(cap, NumberSlot{0, -1});
-    names.reserve(expected);
+    slots.assign(cap, Slot{0, -1, 0});
   }
-  int find(std::string_view key) const {
-    uint64_t v;
-    if (asNumber(key, &v)) return numbered[numberSlot(v)].id;
-    return named.empty() ? -1 : named[nameSlot(key)];
-  }
-  // The id of key, adding it when new (*added tells which).
-  int findOrAdd(std::string_view key, bool *added) {
-    uint64_t v;
-    int *id;
-    if (asNumber(key, &v)) {
-      NumberSlot &slot = numbered[numberSlot(v)];
-      slot.value = v;
-      id = &slot.id;
-    } else {
-      if (named.empty()) named.assign(numbered.size(), -1);
-      id = &named[nameSlot(key)];
+  const void *slotAddress(const TokenKey &k) const { return &slots[mix(k) & (slots.size() - 1)]; }
+  int find(const TokenKey &k) const { return slots[slotOf(k)].line; }
+  // The first line of k, entering `line` when k is new.
+  int findOrAdd(const TokenKey &k, int line) {
+    Slot *s = &slots[slotOf(k)];
+    if (s->line >= 0) return s->line;
+    if (2 * (used + 1) > slots.size()) {
+      grow();
+      s = &slots[slotOf(k)];
     }
-    *added = *id < 0;
-    if (*added) {
-      *id = (int)names.size();
-      names.push_back(key);
-    }
-    return *id;
+    *s = Slot{k.value, line, k.named ? 1 : 0};
+    used++;
+    return line;
   }
-  int size() const { return (int)names.size(); }
 
  private:
-  struct NumberSlot {
+  struct Slot {
     uint64_t value;
-    int id;  // -1: empty
+    int line;  // -1: empty
+    int named;
   };
-  std::vector<NumberSlot> numbered;
-  std::vector<int> named;               // ids of the other tokens; empty until one comes
-  std::vector<std::string_view> names;  // every token by id
+  std::vector<Slot> slots;
+  size_t used = 0;
 
-  // The slot holding v, or the empty slot where it would go.
-  size_t numberSlot(uint64_t v) const {
-    size_t mask = numbered.size() - 1;
-    size_t i = mix(v) & mask;
-    while (numbered[i].id >= 0 && numbered[i].value != v) i = (i + 1) & mask;
-    return i;
+  void grow() {
+    std::vector<Slot> old(slots.size() * 2, Slot{0, -1, 0});
+    old.swap(slots);
+    for (const Slot &s : old)
+      if (s.line >= 0) slots[slotOf(TokenKey{s.value, s.named != 0})] = s;
   }
-  size_t nameSlot(std::string_view key) const {
-    size_t mask = named.size() - 1;
-    size_t i = std::hash<std::string_view>{}(key) & mask;
-    while (named[i] >= 0 && names[(size_t)named[i]] != key) i = (i + 1) & mask;
-    return i;
+  static size_t mix(const TokenKey &k) {
+    return (size_t)(((k.value ^ (k.named ? 0x5bd1e995ull : 0)) * 0x9E3779B97F4A7C15ULL) >> 20);
   }
-
-  static size_t mix(uint64_t v) { return (size_t)((v * 0x9E3779B97F4A7C15ULL) >> 20); }
-  // "0x" and 1 to 16 lowercase hex digits, no leading zero unless "0x0".
-  static bool asNumber(std::string_view s, uint64_t *v) {
-    if (s.size() < 3 || s.size() > 18 || s[0] != '0' || s[1] != 'x') return false;
-    if (s[2] == '0' && s.size() != 3) return false;
-    uint64_t x = 0;
-    for (size_t k = 2; k < s.size(); k++) {
-      char ch = s[k];
-      int d;
-      if (ch >= '0' && ch <= '9')
-        d = ch - '0';
-      else if (ch >= 'a' && ch <= 'f')
-        d = ch - 'a' + 10;
-      else
-        return false;
-      x = (x << 4) | (uint64_t)d;
-    }
-    *v = x;
-    return true;
+  size_t slotOf(const TokenKey &k) const {
+    size_t mask = slots.size() - 1;
+    size_t i = mix(k) & mask;
+    while (slots[i].line >= 0 && !(slots[i].value == k.value && (slots[i].named != 0) == k.named))
+      i = (i + 1) & mask;
+    return i;
   }
 };
 
-constexpr int kChildTrue = -1;
-constexpr int kChildFalse = -2;
+constexpr int kChildNode = -1;
 
-struct TextLine {
-  size_t begin, end;  // the line's characters within the text
-  int token;          // token id of field 0
-  int var;
+// What a line says, before its tokens are resolved.
+struct ParsedLine {
+  TokenKey token;
+  TokenKey child[2];
+  int fields;  // whitespace-separated fields on the line
+  int var;     // valid when varOk
+  bool varOk;
   bool neg;
-  int child[2];  // then, else: a token id, kChildTrue or kChildFalse
+  int kind[2];  // then, else: 1 constant true, 0 constant false, kChildNode
 };
 
-// Rebuilds a diagram from its node lines. Every line is built once, in an
-// order where a line comes after the lines of its children. The result is
-// that of sweeping the lines from last to first until every token has been
-// built: with distinct tokens the order does not matter; when a token has
+// How many lines ahead the token table's slots are fetched.
+constexpr size_t kTokenAhead = 16;
+
+// Rebuilds a diagram from its node lines. The result is that of sweeping the
+// lines from last to first until every token has been built: with distinct
+// tokens any order in which children come first gives it; when a token has
 // several lines, the one that such a sweep would reach first with its
 // children built is the one used, which a priority queue on (sweep, rank)
 // reproduces.
@@ -435,246 +407,255 @@ class TextReader {
   TextReader(mdd_manager *mgr, const std::string &text) : mgr(mgr), text(text), tokens(0) {}
 
   bdd_t *run() {
-    splitLines();
-    tokens = TokenTable(lines.size());
-    readTokens();
-    readChildren();
-    build();
-    std::cout << "Finished calcualting the MDD from the given string!" << std::endl;
-    return takeResult();
+    parseLines();
+    steps.resize(lines.size());
+    resolveChildren();
+    std::vector<int> order = duplicates ? sweepOrder() : bottomUpOrder(steps);
+    bdd_t *result = bdd_build_nodes(mgr, steps.data(), order.data(), (long)order.size(), (long)steps.size(), 0);
+    if (!allBuilt(order)) {
+      if (result != nullptr) bdd_free(result);
+      fatalLine("Util::String2MDD: the lines of the given string refer to each other in a cycle!");
+    }
+    std::cout << kFinished << std::endl;
+    return result;
   }
 
  private:
   mdd_manager *mgr;
   const std::string &text;
   TokenTable tokens;
-  std::vector<TextLine> lines;
+  std::vector<ParsedLine> lines;
+  std::vector<bdd_build_step> steps;  // per line; slot = the first line of its token
+  std::unordered_map<std::string_view, uint64_t> names;
   bool duplicates = false;
-  int root = 0;
-  // Per token: its built handle, whether it was ever built (handles may be
-  // freed early), and the (sweep, rank) at which it was built.
-  std::vector<bdd_t *> entry;
-  std::vector<char> built;
-  std::vector<long long> builtSweep;
-  std::vector<int> builtRank;
-  std::vector<int> usesLeft;
-  std::vector<bdd_t *> varCache;
-  bdd_t *one = nullptr;
-  bdd_t *zero = nullptr;
 
   [[noreturn]] void lineFault(size_t i, const char *what) {
     fatalLine("Util::String2MDD: line " + std::to_string(i + 1) + " of the given string " + what);
   }
 
-  void splitLines() {
-    size_t n = 0;
-    for (char ch : text) n += (ch == '\n');
-    lines.reserve(n + 1);
-    size_t b = 0;
-    while (b < text.size()) {
-      size_t e = text.find('\n', b);
-      if (e == std::string::npos) e = text.size();
-      lines.push_back(TextLine{b, e, -1, 0, false, {kChildFalse, kChildFalse}});
-      b = e + 1;
+  const char *end = nullptr;  // of the text
+
+  // Whether q ends a field: a blank, a line feed or the end of the text.
+  bool atFieldEnd(const char *q) const {
+    uint8_t c = charClass(q);
+    return c == kFieldSpace || c == kLineEnd || (c == kNulChar && q == end);
+  }
+  const char *skipField(const char *q) const {
+    while (!atFieldEnd(q)) q++;
+    return q;
+  }
+
+  // Reads the token field at q into *key; returns the end of the field.
+  const char *readToken(const char *q, TokenKey *key) {
+    if (q[0] == '0' && q[1] == 'x') {
+      const char *d = q + 2;
+      uint64_t v = 0;
+      unsigned c;
+      while ((c = charClass(d)) < 16) {
+        v = v << 4 | c;
+        d++;
+      }
+      long digits = d - (q + 2);
+      if (digits >= 1 && digits <= 16 && (q[2] != '0' || digits == 1) && atFieldEnd(d)) {
+        *key = TokenKey{v, false};
+        return d;
+      }
     }
-    // Empty lines stay in place and fail in readTokens.
-    kz_debug_assert(!lines.empty(), "a text of two or more characters has a line");
+    const char *e = skipField(q);
+    auto named = names.emplace(std::string_view(q, (size_t)(e - q)), (uint64_t)names.size()).first;
+    *key = TokenKey{named->second, true};
+    return e;
   }
 
-  int fieldsOf(const TextLine &l, std::string_view *f) const {
-    return splitFields(text.data() + l.begin, text.data() + l.end, f);
+  // "[!]digits" with a value up to INT_MAX; returns the end of the field.
+  const char *readVariable(const char *q, ParsedLine *l) {
+    l->neg = *q == '!';
+    const char *d = l->neg ? q + 1 : q;
+    const char *digits = d;
+    long long v = 0;
+    while (*d >= '0' && *d <= '9' && d - digits < 11) v = v * 10 + (*d++ - '0');
+    l->varOk = d > digits && d - digits <= 10 && v <= 2147483647LL && atFieldEnd(d);
+    l->var = (int)v;
+    return skipField(d);
   }
 
-  void readTokens() {
-    std::string_view f[kMaxFields];
-    for (size_t i = 0; i < lines.size(); i++) {
-      if (fieldsOf(lines[i], f) == 0) lineFault(i, "has too few fields!");
-      bool added = false;
-      lines[i].token = tokens.findOrAdd(f[0], &added);
-      if (!added) duplicates = true;
+  // A then- or else-field: a constant by its first character, else a token.
+  const char *readChild(const char *q, ParsedLine *l, int side) {
+    if (*q == 'T' || *q == 'F') {
+      l->kind[side] = *q == 'T' ? 1 : 0;
+      return skipField(q);
     }
-    root = lines[0].token;
+    l->kind[side] = kChildNode;
+    return readToken(q, &l->child[side]);
   }
 
-  // Parses every line in sweep order (last line first), reporting a child
-  // token without a line of its own, then-child before else-child. A bad
-  // variable field is reported after that check has passed over every line.
-  void readChildren() {
-    std::string_view f[kMaxFields];
-    long long badVarLine = -1;
-    for (size_t k = lines.size(); k-- > 0;) {
-      TextLine &l = lines[k];
-      int nf = fieldsOf(l, f);
-      if (nf < 4) lineFault(k, "has too few fields!");
-      bool varOk = parseVariable(f[1], &l.var, &l.neg);
-      int elseField = 3;
-      std::string_view childField[2];
-      childField[0] = f[2];
-      if (f[2][0] != 'T' && f[2][0] != 'F') elseField = 4;
-      if (nf <= elseField) lineFault(k, "has too few fields!");
-      childField[1] = f[elseField];
-      for (int side = 0; side < 2; side++) {
-        std::string_view cf = childField[side];
-        if (cf[0] == 'T') {
-          l.child[side] = kChildTrue;
-        } else if (cf[0] == 'F') {
-          l.child[side] = kChildFalse;
+  // One pass over the text: every line's fields, its own token and its
+  // children; each line's token is entered in the token table a few lines
+  // later, once its slot has been fetched. A line without fields is
+  // reported here, the first one first.
+  void parseLines() {
+    const char *q = text.c_str();
+    end = q + text.size();
+    lines.reserve(text.size() / 64 + 16);
+    tokens = TokenTable(text.size() / 64 + 16);
+    size_t entered = 0;
+    while (q < end) {
+      ParsedLine l{};
+      int n = 0, elseField = 3;
+      while (true) {
+        while (charClass(q) == kFieldSpace) q++;
+        if (!(q < end) || *q == '\n') break;
+        if (n == 0) {
+          q = readToken(q, &l.token);
+        } else if (n == 1) {
+          q = readVariable(q, &l);
+        } else if (n == 2) {
+          q = readChild(q, &l, 0);
+          if (l.kind[0] == kChildNode) elseField = 4;
+        } else if (n == elseField) {
+          q = readChild(q, &l, 1);
         } else {
-          l.child[side] = tokens.find(cf);
-          if (l.child[side] < 0) {
-            if (!varOk) lineFault(k, "has an invalid variable field!");
-            fatalLine(std::string(side == 0 ? "The BDD pointer of the Then child does not exist "
-                                              "for the root ID "
-                                            : "The BDD pointer of the Else child does not exist "
-                                              "for the root ID ") +
-                      std::to_string(l.var));
-          }
+          q = skipField(q);
+        }
+        n++;
+      }
+      if (n == 0) lineFault(lines.size(), "has too few fields!");
+      l.fields = n;
+      lines.push_back(l);
+      __builtin_prefetch(tokens.slotAddress(l.token));
+      if (lines.size() > kTokenAhead) enterToken(entered++);
+      q++;
+    }
+    while (entered < lines.size()) enterToken(entered++);
+  }
+
+  // Enters line i's token; a token's id is its first line.
+  void enterToken(size_t i) {
+    if (steps.size() <= i) steps.resize(std::max(i + 1, 2 * steps.size()));
+    int first = tokens.findOrAdd(lines[i].token, (int)i);
+    if (first != (int)i) duplicates = true;
+    steps[i].slot = first;
+  }
+
+  // The children's tokens, and the checks in sweep order (last line first):
+  // too few fields, then a child token without a line (then-child before
+  // else-child); a bad variable field is reported after that check has
+  // passed over every line.
+  void resolveChildren() {
+    size_t n = lines.size();
+    // In a breadth-first text each new child token is the token of the next
+    // line not yet met, which a comparison finds; the others are looked up.
+    std::vector<std::pair<int, int>> lookups;  // (line, side)
+    size_t next = 1;
+    for (size_t i = 0; i < n; i++) {
+      const ParsedLine &l = lines[i];
+      for (int side = 0; side < 2; side++) {
+        steps[i].child[side] = l.kind[side] == 1 ? BDD_BUILD_ONE : BDD_BUILD_ZERO;
+        if (l.kind[side] != kChildNode) continue;
+        if (!duplicates && next < n && l.child[side] == lines[next].token) {
+          steps[i].child[side] = (int)next++;
+        } else {
+          lookups.emplace_back((int)i, side);
         }
       }
-      if (!varOk && badVarLine < 0) badVarLine = (long long)k;
+    }
+    for (size_t k = 0; k < lookups.size(); k++) {
+      if (k + kTokenAhead < lookups.size()) {
+        const auto &a = lookups[k + kTokenAhead];
+        __builtin_prefetch(tokens.slotAddress(lines[(size_t)a.first].child[a.second]));
+      }
+      const auto &q = lookups[k];
+      steps[(size_t)q.first].child[q.second] = tokens.find(lines[(size_t)q.first].child[q.second]);
+    }
+    long badVarLine = -1;
+    for (size_t k = n; k-- > 0;) {
+      const ParsedLine &l = lines[k];
+      if (l.fields < 4) lineFault(k, "has too few fields!");
+      int elseField = l.kind[0] == kChildNode ? 4 : 3;
+      if (l.fields <= elseField) lineFault(k, "has too few fields!");
+      for (int side = 0; side < 2; side++) {
+        if (l.kind[side] != kChildNode || steps[k].child[side] >= 0) continue;
+        if (!l.varOk) lineFault(k, "has an invalid variable field!");
+        fatalLine(std::string(side == 0 ? "The BDD pointer of the Then child does not exist "
+                                          "for the root ID "
+                                        : "The BDD pointer of the Else child does not exist "
+                                          "for the root ID ") +
+                  std::to_string(l.var));
+      }
+      if (!l.varOk && badVarLine < 0) badVarLine = (long)k;
+      steps[k].var = (bdd_variableId)l.var;
+      steps[k].negate = l.neg ? 1 : 0;
     }
     if (badVarLine >= 0) lineFault((size_t)badVarLine, "has an invalid variable field!");
   }
 
-  bdd_t *variable(int id) {
-    if ((size_t)id < varCache.size() && varCache[(size_t)id] != nullptr) return varCache[(size_t)id];
-    bdd_t *v = bdd_get_variable(mgr, (bdd_variableId)id);
-    if ((size_t)id >= varCache.size()) varCache.resize((size_t)id + 1, nullptr);
-    varCache[(size_t)id] = v;
-    return v;
-  }
-
-  bdd_t *childHandle(int c) {
-    if (c == kChildTrue) return one;
-    if (c == kChildFalse) return zero;
-    return entry[(size_t)c];
-  }
-
-  int rankOf(size_t line) const { return (int)(lines.size() - 1 - line); }
-
-  // The first (sweep, rank) at which a sweep finds every child of the line
-  // built: same sweep if the child was built at a lower rank, else the next.
-  long long readySweep(size_t line) const {
-    long long s = 1;
-    int r = rankOf(line);
-    for (int c : lines[line].child) {
-      if (c < 0) continue;
-      long long need = builtRank[(size_t)c] < r ? builtSweep[(size_t)c] : builtSweep[(size_t)c] + 1;
-      if (need > s) s = need;
-    }
-    return s;
-  }
-
-  void build() {
-    int nt = tokens.size();
+  // Lines in the order the sweep builds their tokens (each token once).
+  std::vector<int> sweepOrder() {
     size_t nl = lines.size();
-    entry.assign((size_t)nt, nullptr);
-    built.assign((size_t)nt, 0);
-    builtSweep.assign((size_t)nt, 0);
-    builtRank.assign((size_t)nt, 0);
-    usesLeft.assign((size_t)nt, 0);
+    int rankBase = (int)nl - 1;
+    auto rankOf = [&](size_t line) { return rankBase - (int)line; };
+    std::vector<char> built(nl, 0);
+    std::vector<long long> builtSweep(nl, 0);
+    std::vector<int> builtRank(nl, 0);
 
     // Lines naming each token as a child, in compressed rows.
-    std::vector<int> start((size_t)nt + 1, 0);
+    std::vector<int> start(nl + 1, 0);
     std::vector<unsigned char> pending(nl, 0);
     for (size_t i = 0; i < nl; i++) {
-      for (int c : lines[i].child) {
+      for (int c : steps[i].child) {
         if (c < 0) continue;
         start[(size_t)c + 1]++;
         pending[i]++;
       }
     }
-    for (int t = 0; t < nt; t++) {
-      usesLeft[(size_t)t] = start[(size_t)t + 1];
-      start[(size_t)t + 1] += start[(size_t)t];
-    }
-    std::vector<int> parents((size_t)start[(size_t)nt]);
+    for (size_t t = 0; t < nl; t++) start[t + 1] += start[t];
+    std::vector<int> parents((size_t)start[nl]);
     {
       std::vector<int> fill(start.begin(), start.end() - 1);
-      for (size_t i = 0; i < nl; i++) {
-        for (int c : lines[i].child) {
+      for (size_t i = 0; i < nl; i++)
+        for (int c : steps[i].child)
           if (c >= 0) parents[(size_t)fill[(size_t)c]++] = (int)i;
-        }
-      }
     }
-
-    one = bdd_one(mgr);
-    zero = bdd_zero(mgr);
-    int builtCount = 0;
-
+    // The first (sweep, rank) at which a sweep finds every child of the line
+    // built: same sweep if the child was built at a lower rank, else the next.
+    auto readySweep = [&](size_t line) {
+      long long s = 1;
+      int r = rankOf(line);
+      for (int c : steps[line].child) {
+        if (c < 0) continue;
+        long long need = builtRank[(size_t)c] < r ? builtSweep[(size_t)c] : builtSweep[(size_t)c] + 1;
+        if (need > s) s = need;
+      }
+      return s;
+    };
     typedef std::tuple<long long, int, int> Timed;  // sweep, rank, line
     std::priority_queue<Timed, std::vector<Timed>, std::greater<Timed>> timed;
-    std::vector<int> fifo;
-    size_t head = 0;
-    auto ready = [&](size_t line) {
-      if (duplicates) {
-        timed.emplace(readySweep(line), rankOf(line), (int)line);
-      } else {
-        fifo.push_back((int)line);
-      }
-    };
-    for (size_t k = nl; k-- > 0;) {
-      if (pending[k] == 0) ready(k);
-    }
-    if (!duplicates) fifo.reserve(nl);
-
-    while (true) {
-      size_t line;
-      long long sweep = 0;
-      if (duplicates) {
-        if (timed.empty()) break;
-        sweep = std::get<0>(timed.top());
-        line = (size_t)std::get<2>(timed.top());
-        timed.pop();
-      } else {
-        if (head == fifo.size()) break;
-        line = (size_t)fifo[head++];
-      }
-      const TextLine &l = lines[line];
-      if (!built[(size_t)l.token]) {
-        bdd_t *node = bdd_ite(variable(l.var), childHandle(l.child[0]), childHandle(l.child[1]), 1, 1, 1);
-        if (l.neg) {
-          bdd_t *neg = bdd_not(node);
-          bdd_free(node);
-          node = neg;
-        }
-        kz_debug_assert(entry[(size_t)l.token] == nullptr, "a token is built only once");
-        entry[(size_t)l.token] = node;
-        built[(size_t)l.token] = 1;
-        builtSweep[(size_t)l.token] = sweep;
-        builtRank[(size_t)l.token] = rankOf(line);
-        builtCount++;
-        for (int p = start[(size_t)l.token]; p < start[(size_t)l.token + 1]; p++) {
-          size_t parent = (size_t)parents[(size_t)p];
-          if (--pending[parent] == 0) ready(parent);
-        }
-      }
-      // The children's handles are kept only while a line still needs them.
-      for (int c : l.child) {
-        if (c < 0) continue;
-        if (--usesLeft[(size_t)c] == 0 && c != root && entry[(size_t)c] != nullptr) {
-          bdd_free(entry[(size_t)c]);
-          entry[(size_t)c] = nullptr;
-        }
+    for (size_t k = nl; k-- > 0;)
+      if (pending[k] == 0) timed.emplace(readySweep(k), rankOf(k), (int)k);
+    std::vector<int> order;
+    while (!timed.empty()) {
+      long long sweep = std::get<0>(timed.top());
+      size_t line = (size_t)std::get<2>(timed.top());
+      timed.pop();
+      size_t token = (size_t)steps[line].slot;
+      if (built[token]) continue;
+      built[token] = 1;
+      builtSweep[token] = sweep;
+      builtRank[token] = rankOf(line);
+      order.push_back((int)line);
+      for (int p = start[token]; p < start[token + 1]; p++) {
+        size_t parent = (size_t)parents[(size_t)p];
+        if (--pending[parent] == 0) timed.emplace(readySweep(parent), rankOf(parent), (int)parent);
       }
     }
-    if (builtCount != nt) {
-      fatalLine("Util::String2MDD: the lines of the given string refer to each other in a cycle!");
-    }
+    return order;
   }
 
-  bdd_t *takeResult() {
-    bdd_t *result = entry[(size_t)root];
-    entry[(size_t)root] = nullptr;
-    for (bdd_t *h : entry) {
-      if (h != nullptr) bdd_free(h);
-    }
-    for (bdd_t *h : varCache) {
-      if (h != nullptr) bdd_free(h);
-    }
-    bdd_free(one);
-    bdd_free(zero);
-    return result;
+  // Whether the order builds every token.
+  bool allBuilt(const std::vector<int> &order) const {
+    size_t tokenCount = 0;
+    for (size_t i = 0; i < steps.size(); i++) tokenCount += steps[i].slot == (int)i;
+    return order.size() == tokenCount;
   }
 };
 
@@ -690,7 +671,7 @@ void Util::MDD2String(void *mgr, bdd_t *f, std::string *out) {
     out->append(" F ");
     return;
   }
-  writeNodeLines(f, out, [](bdd_variableId id, Position) { return (long long)id; });
+  writeNodeLines(f, out);
 }
 
 bdd_t *Util::String2MDD(void *mgr, std::string text) {
@@ -708,8 +689,12 @@ bdd_t *Util::String2MDD(void *mgr, std::string text) {
 
 namespace {
 
-// Writes f's text with every variable id replaced by its counterpart (the
-// primed-to-unprimed map is consulted first) and reads it back.
+// f with every variable id replaced by its counterpart (the primed-to-
+// unprimed map is consulted first): the diagram the reader would build from
+// f's text with the ids swapped, built from the same lines without the text.
+// The ids are looked up line by line in the text's order (node, then-child,
+// else-child), so an id without counterpart is reported where the text
+// would meet it.
 bdd_t *swapVariables(bdd_t *f, void *mgr, ProgramStructure *ps, const char *opName) {
   mdd_manager *manager = static_cast<mdd_manager *>(mgr);
   if (bdd_is_tautology(f, 1)) return bdd_one(manager);
@@ -733,12 +718,45 @@ bdd_t *swapVariables(bdd_t *f, void *mgr, ProgramStructure *ps, const char *opNa
   static const char *const kWhere[] = {"Invalid var_id of the root node!",
                                        "Invalid var_id of the Then child!",
                                        "Invalid var_id of the Else child!"};
-  std::string text;
-  writeNodeLines(f, &text, [&](bdd_variableId id, Position pos) -> long long {
+  auto swapped = [&](bdd_variableId id, int position) {
     if (id < (bdd_variableId)size && present[id]) return counterpart[id];
-    fatalLine(std::string(opName) + kWhere[pos]);
-  });
-  return Util::String2MDD(mgr, std::move(text));
+    fatalLine(std::string(opName) + kWhere[position]);
+  };
+
+  std::vector<bdd_build_step> steps;
+  long badVarLine = -1;  // the reader rejects a negative variable field
+  bdd_walk *walk = bdd_walk_start(f, 1);
+  std::vector<bdd_walk_line> batch((size_t)kBatchLines);
+  long n;
+  while ((n = bdd_walk_next(walk, batch.data(), kBatchLines)) > 0) {
+    for (long i = 0; i < n; i++) {
+      const bdd_walk_line &l = batch[(size_t)i];
+      bdd_build_step s;
+      s.slot = (int)steps.size();
+      int v = swapped(l.var, 0);
+      for (int side = 0; side < 2; side++) {
+        if (l.child_kind[side] >= 0) {
+          s.child[side] = l.child_kind[side] == 1 ? BDD_BUILD_ONE : BDD_BUILD_ZERO;
+        } else {
+          swapped(l.child_var[side], 1 + side);
+          s.child[side] = (int)l.child_line[side];
+        }
+      }
+      if (v < 0) badVarLine = s.slot;
+      s.var = (bdd_variableId)v;
+      s.negate = (l.ref & 1) != 0;
+      steps.push_back(s);
+    }
+  }
+  bdd_walk_free(walk);
+  if (badVarLine >= 0) {
+    fatalLine("Util::String2MDD: line " + std::to_string(badVarLine + 1) +
+              " of the given string has an invalid variable field!");
+  }
+  std::vector<int> order = bottomUpOrder(steps);
+  bdd_t *result = bdd_build_nodes(manager, steps.data(), order.data(), (long)order.size(), (long)steps.size(), 0);
+  std::cout << kFinished << std::endl;
+  return result;
 }
 
 }  // namespace

@@ -1,0 +1,272 @@
+// Node-by-node copying over raw references: a breadth-first walk that lists
+// every reference of a diagram once, and a builder that makes a diagram from
+// a list of nodes. Neither makes a handle per node. Node records lie
+// scattered over the slabs, so both fetch the records (and the table slots)
+// of the lines a few places ahead while they work on the current one, and
+// the walk keeps the references it has met in a map indexed by position in
+// the slab range rather than in a hash set.
+#include <sys/mman.h>
+
+#include <cstring>
+
+#include "kzuPort/bddInt.h"
+
+// ---- References met -------------------------------------------------------------------
+// A reference into the slab range has the key (offset / 16) | complement bit:
+// two keys per 32-byte record position. Plain walks keep one bit per key
+// (16 KB per slab, small enough to stay in the caches), numbered walks the
+// line number + 1 (512 KB per slab). The maps are anonymous mappings, so
+// only the pages touched cost memory. References outside the range (slabs
+// from the allocator) go to a small hash table.
+
+struct bdd_walk {
+  kzu_bdd_manager m;
+  bdd root;
+  boolean numbered;
+  bdd *queue;  // every reference met, in line order
+  long queued;
+  long room;
+  long head;  // next line to fill
+  uintptr_t base;
+  uint64_t keys;  // keys covered by the map
+  void *map;      // uint64_t bits (plain) or uint32_t line + 1 (numbered)
+  size_t map_bytes;
+  uintptr_t *other;  // open addressing on the reference, 0 = empty
+  long *other_line;
+  long other_room;
+  long other_used;
+};
+
+static inline uint64_t bdd_walk_key(const bdd_walk *w, bdd f) {
+  // Below the base the difference wraps around to a key past the map.
+  return (((uintptr_t)f - w->base) >> 4) | ((uintptr_t)f & 1);
+}
+
+static inline const void *bdd_walk_slot_of(const bdd_walk *w, uint64_t key) {
+  if (w->numbered) return (const uint32_t *)w->map + key;
+  return (const uint64_t *)w->map + (key >> 6);
+}
+
+static long bdd_walk_other_slot(const bdd_walk *w, uintptr_t f) {
+  long mask = w->other_room - 1;
+  long i = (long)((f * 0x9E3779B97F4A7C15ull) >> 20) & mask;
+  while (w->other[i] != 0 && w->other[i] != f) i = (i + 1) & mask;
+  return i;
+}
+
+static void bdd_walk_other_grow(bdd_walk *w) {
+  uintptr_t *old = w->other;
+  long *old_line = w->other_line;
+  long old_room = w->other_room;
+  w->other_room = old_room > 0 ? 2 * old_room : 64;
+  w->other = ALLOC(uintptr_t, w->other_room);
+  w->other_line = ALLOC(long, w->other_room);
+  memset(w->other, 0, sizeof(uintptr_t) * (size_t)w->other_room);
+  for (long i = 0; i < old_room; i++) {
+    if (old[i] == 0) continue;
+    long j = bdd_walk_other_slot(w, old[i]);
+    w->other[j] = old[i];
+    w->other_line[j] = old_line[i];
+  }
+  MMfree(old);
+  MMfree(old_line);
+}
+
+// Enters f when it is new, giving it the next line; returns f's line.
+static long bdd_walk_meet(bdd_walk *w, bdd f) {
+  long line = w->queued;
+  uint64_t key = bdd_walk_key(w, f);
+  if (key < w->keys) {
+    if (w->numbered) {
+      uint32_t *slot = (uint32_t *)w->map + key;
+      if (*slot != 0) return (long)*slot - 1;
+      util_assert(line < (long)UINT32_MAX, "bdd_walk: too many lines");
+      *slot = (uint32_t)(line + 1);
+    } else {
+      uint64_t *word = (uint64_t *)w->map + (key >> 6), bit = 1ull << (key & 63);
+      if (*word & bit) return -1;
+      *word |= bit;
+    }
+  } else {
+    if (2 * (w->other_used + 1) > w->other_room) bdd_walk_other_grow(w);
+    long i = bdd_walk_other_slot(w, (uintptr_t)f);
+    if (w->other[i] != 0) return w->other_line[i];
+    w->other[i] = (uintptr_t)f;
+    w->other_line[i] = line;
+    w->other_used++;
+  }
+  if (w->queued == w->room) {
+    w->room *= 2;
+    w->queue = REALLOC(bdd, w->queue, w->room);
+  }
+  w->queue[w->queued++] = f;
+  return line;
+}
+
+bdd_walk *bdd_walk_start(bdd_t *f, boolean numbered) {
+  kzu_bdd_manager m = f->mgr;
+  bdd_walk *w = ALLOC(bdd_walk, 1);
+  memset(w, 0, sizeof(*w));
+  w->m = m;
+  w->root = f->node;
+  bdd_ref_inc(w->root);
+  w->numbered = numbered != 0;
+  w->room = 1024;
+  w->queue = ALLOC(bdd, w->room);
+  if (m->slab_base != nullptr && m->slab_count > 0) {
+    uint64_t keys = (uint64_t)m->slab_count * (BDD_SLAB_BYTES / 16);
+    size_t bytes = w->numbered ? (size_t)keys * sizeof(uint32_t) : (size_t)(keys / 64) * sizeof(uint64_t);
+    void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p != MAP_FAILED) {
+      w->map = p;
+      w->map_bytes = bytes;
+      w->base = (uintptr_t)m->slab_base;
+      w->keys = keys;
+    }
+  }
+  if (!bdd_is_const(w->root)) bdd_walk_meet(w, w->root);
+  return w;
+}
+
+// Lines ahead of the current one whose node records (far) and whose
+// children's records and map slots (near) are fetched.
+#define BDD_WALK_FAR 16
+#define BDD_WALK_NEAR 8
+
+long bdd_walk_next(bdd_walk *w, bdd_walk_line *lines, long max) {
+  kzu_bdd_manager m = w->m;
+  long k = 0;
+  for (; k < max && w->head < w->queued; k++) {
+    long far = w->head + BDD_WALK_FAR, near = w->head + BDD_WALK_NEAR;
+    if (far < w->queued) bdd_prefetch(bdd_regular(w->queue[far]));
+    if (near < w->queued) {
+      struct bdd_ *a = bdd_regular(w->queue[near]);
+      for (int side = 0; side < 2; side++) {
+        bdd c = a->data[side];
+        bdd_prefetch(bdd_regular(c));
+        uint64_t key = bdd_walk_key(w, c);
+        if (key < w->keys) bdd_prefetch(bdd_walk_slot_of(w, key));
+      }
+    }
+    bdd f = w->queue[w->head++];
+    struct bdd_ *n = bdd_regular(f);
+    bdd_walk_line *l = &lines[k];
+    l->ref = (uintptr_t)f;
+    l->var = (bdd_variableId)(n->indexindex - 1);
+    for (int side = 0; side < 2; side++) {
+      bdd c = n->data[side];
+      l->child[side] = (uintptr_t)c;
+      if (bdd_is_const(c)) {
+        l->child_kind[side] = c == m->one ? 1 : 0;
+        l->child_var[side] = (bdd_variableId)-2;
+        l->child_line[side] = -1;
+      } else {
+        l->child_kind[side] = -1;
+        l->child_var[side] = (bdd_variableId)(bdd_regular(c)->indexindex - 1);
+        l->child_line[side] = bdd_walk_meet(w, c);
+      }
+    }
+  }
+  return k;
+}
+
+void bdd_walk_free(bdd_walk *w) {
+  if (w == nullptr) return;
+  kzu_bdd_free(w->m, w->root);
+  if (w->map != nullptr) munmap(w->map, w->map_bytes);
+  MMfree(w->queue);
+  MMfree(w->other);
+  MMfree(w->other_line);
+  MMfree(w);
+}
+
+// ---- Building ---------------------------------------------------------------------------
+
+// if var then t else e, with a temporary reference. When the variable lies
+// above both children, that is the node (id, t, e) itself; otherwise (a
+// reordered or hand-made list) the general ITE finds it.
+static bdd bdd_build_step_edge(kzu_bdd_manager m, long id, bdd t, bdd e) {
+  long level = m->indexes[id];
+  if (level < bdd_level(m, t) && level < bdd_level(m, e)) {
+    bdd_temp_inc(t);
+    bdd_temp_inc(e);
+    return bdd_find(m, id, t, e);
+  }
+  return kzu_bdd_ite_step(m, m->variables[id], t, e);
+}
+
+static inline bdd bdd_build_child(kzu_bdd_manager m, const bdd *slot, int c) {
+  if (c == BDD_BUILD_ONE) return m->one;
+  if (c == BDD_BUILD_ZERO) return m->zero;
+  return slot[c];
+}
+
+// Steps ahead of the current one whose child slots (far) and whose
+// children's records and unique-table bucket (near) are fetched.
+#define BDD_BUILD_FAR 16
+#define BDD_BUILD_NEAR 8
+
+bdd_t *bdd_build_nodes(bdd_manager *mgr, const bdd_build_step *steps, const int *order, long n, long slots,
+                       int root) {
+  kzu_bdd_manager m = (kzu_bdd_manager)mgr;
+  auto step = [&](long k) -> const bdd_build_step * { return &steps[order != nullptr ? order[k] : k]; };
+  bdd *slot = ALLOC(bdd, slots > 0 ? slots : 1);
+  int *uses = ALLOC(int, slots > 0 ? slots : 1);
+  memset(slot, 0, sizeof(bdd) * (size_t)slots);
+  memset(uses, 0, sizeof(int) * (size_t)slots);
+  for (long k = 0; k < n; k++) {
+    const bdd_build_step *s = step(k);
+    util_assert(s->slot >= 0 && s->slot < slots, "bdd_build_nodes: slot out of range");
+    for (int c : s->child) {
+      util_assert(c == BDD_BUILD_ONE || c == BDD_BUILD_ZERO || (c >= 0 && c < slots),
+                  "bdd_build_nodes: child slot out of range");
+      if (c >= 0) uses[c]++;
+    }
+  }
+  auto release = [&](int c) {
+    if (c != root && slot[c] != nullptr) {
+      kzu_bdd_free(m, slot[c]);
+      slot[c] = nullptr;
+    }
+  };
+  for (long k = 0; k < n; k++) {
+    if (k + BDD_BUILD_FAR < n) {
+      const bdd_build_step *a = step(k + BDD_BUILD_FAR);
+      for (int c : a->child)
+        if (c >= 0) bdd_prefetch(&slot[c]);
+    }
+    if (k + BDD_BUILD_NEAR < n) {
+      const bdd_build_step *a = step(k + BDD_BUILD_NEAR);
+      bdd t = bdd_build_child(m, slot, a->child[0]), e = bdd_build_child(m, slot, a->child[1]);
+      if (t != nullptr && e != nullptr && (long)a->var < m->vars) {
+        bdd_prefetch(bdd_regular(t));
+        bdd_prefetch(bdd_regular(e));
+        if (bdd_is_complemented(t)) {
+          t = bdd_complement(t);
+          e = bdd_complement(e);
+        }
+        var_table *vt = m->unique_table.tables[a->var + 1];
+        bdd_prefetch(&vt->table[bdd_key_bucket(bdd_node_key(t, e), vt->size)]);
+      }
+    }
+    const bdd_build_step *s = step(k);
+    if ((long)s->var >= m->vars) kzu_bdd_fatal("bdd_get_variable: assumption violated");
+    bdd t = bdd_build_child(m, slot, s->child[0]), e = bdd_build_child(m, slot, s->child[1]);
+    util_assert(t != nullptr && e != nullptr, "bdd_build_nodes: a child slot is not set");
+    util_assert(slot[s->slot] == nullptr, "bdd_build_nodes: a slot is set twice");
+    long id = (long)s->var + 1;
+    bdd r = bdd_run_operation(m, [&] { return bdd_build_step_edge(m, id, t, e); });
+    if (r == nullptr) kzu_bdd_fatal("bdd_construct_bdd_t: possible memory overflow");
+    slot[s->slot] = bdd_complement_if(r, s->negate != 0);
+    for (int c : s->child)
+      if (c >= 0 && --uses[c] == 0) release(c);
+    if (uses[s->slot] == 0) release(s->slot);
+  }
+  bdd result = root >= 0 && root < slots ? slot[root] : nullptr;
+  if (result != nullptr) slot[root] = nullptr;
+  for (long i = 0; i < slots; i++)
+    if (slot[i] != nullptr) kzu_bdd_free(m, slot[i]);
+  MMfree(slot);
+  MMfree(uses);
+  return result != nullptr ? bdd_construct_bdd_t(mgr, result) : nullptr;
+}
