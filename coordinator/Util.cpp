@@ -1,5 +1,7 @@
 #include "Util.h"
 
+#include <sys/mman.h>
+
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -251,52 +253,51 @@ void writeNodeLines(bdd_t *f, std::string *out) {
   bdd_walk_free(walk);
 }
 
-// ---- Building -------------------------------------------------------------------
+// ---- Scratch arrays -------------------------------------------------------------
 
-// An order in which every step comes after the steps of its children, or
-// as many steps as have one (the others lie on or hang below a cycle). Steps
-// set their own slot (slot i = step i) and are taken from the last one up, a
-// step whose child is not yet built waiting until it is: for a breadth-first
-// text that is nearly the order of the lines from last to first.
-std::vector<int> bottomUpOrder(const std::vector<bdd_build_step> &steps) {
-  int n = (int)steps.size();
-  std::vector<int> order;
-  order.reserve((size_t)n);
-  std::vector<char> done((size_t)n, 0);
-  std::vector<int> waitHead((size_t)n, -1), waitNext((size_t)n, -1), stack;
-  // The first child still missing, or -1.
-  auto missing = [&](int s) {
-    for (int c : steps[(size_t)s].child)
-      if (c >= 0 && !done[(size_t)c]) return c;
-    return -1;
-  };
-  auto tryStep = [&](int s) {
-    int c = missing(s);
-    if (c >= 0) {
-      waitNext[(size_t)s] = waitHead[(size_t)c];
-      waitHead[(size_t)c] = s;
-      return;
-    }
-    done[(size_t)s] = 1;
-    order.push_back(s);
-    stack.push_back(s);
-  };
-  for (int k = n; k-- > 0;) {
-    tryStep(k);
-    while (!stack.empty()) {
-      int s = stack.back();
-      stack.pop_back();
-      int w = waitHead[(size_t)s];
-      waitHead[(size_t)s] = -1;
-      while (w >= 0) {
-        int next = waitNext[(size_t)w];
-        tryStep(w);
-        w = next;
-      }
-    }
+// The large arrays of one text go on huge pages where the system has them:
+// a first touch then maps 2 MB instead of 4 KB, and scattered probes miss
+// the TLB less.
+template <class T>
+struct ScratchAllocator {
+  typedef T value_type;
+  static constexpr size_t kHuge = (size_t)2 << 20;
+
+  ScratchAllocator() = default;
+  template <class U>
+  ScratchAllocator(const ScratchAllocator<U> &) {}
+
+  static size_t mappedBytes(size_t n) { return (n * sizeof(T) + kHuge - 1) & ~(kHuge - 1); }
+  T *allocate(size_t n) {
+    if (n * sizeof(T) < kHuge) return std::allocator<T>().allocate(n);
+    size_t bytes = mappedBytes(n);
+    void *p = mmap(nullptr, bytes + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    // Keep the 2 MB aligned part only.
+    uintptr_t start = (uintptr_t)p, aligned = (start + kHuge - 1) & ~(uintptr_t)(kHuge - 1);
+    if (aligned > start) munmap(p, aligned - start);
+    if (start + kHuge > aligned) munmap((void *)(aligned + bytes), start + kHuge - aligned);
+#ifdef MADV_HUGEPAGE
+    madvise((void *)aligned, bytes, MADV_HUGEPAGE);
+#endif
+    return (T *)aligned;
   }
-  return order;
-}
+  void deallocate(T *p, size_t n) {
+    if (n * sizeof(T) < kHuge)
+      std::allocator<T>().deallocate(p, n);
+    else
+      munmap(p, mappedBytes(n));
+  }
+  template <class U>
+  bool operator==(const ScratchAllocator<U> &) const { return true; }
+  template <class U>
+  bool operator!=(const ScratchAllocator<U> &) const { return false; }
+};
+
+template <class T>
+using Scratch = std::vector<T, ScratchAllocator<T>>;
+
+// ---- Building -------------------------------------------------------------------
 
 // ---- Reader ---------------------------------------------------------------------
 
@@ -319,6 +320,41 @@ struct CharClasses {
 constexpr CharClasses kChars;
 
 inline uint8_t charClass(const char *q) { return kChars.of[(uint8_t)*q]; }
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// Hex digits eight at a time: one byte per character, the first character
+// in the lowest byte.
+constexpr uint64_t kBytes01 = 0x0101010101010101ull;
+
+// The high bit of every byte b with lo < b < hi (lo, hi < 128).
+inline uint64_t bytesBetween(uint64_t x, unsigned lo, unsigned hi) {
+  uint64_t low7 = x & (kBytes01 * 0x7f);
+  return ((kBytes01 * (127 + hi) - low7) & ~x & (low7 + kBytes01 * (127 - lo))) & (kBytes01 * 0x80);
+}
+
+// How many of the eight characters in w, from the first, are lowercase hex
+// digits.
+inline int hexRun(uint64_t w) {
+  uint64_t digit = bytesBetween(w, '0' - 1, '9' + 1) | bytesBetween(w, 'a' - 1, 'f' + 1);
+  uint64_t other = ~digit & (kBytes01 * 0x80);
+  return other == 0 ? 8 : __builtin_ctzll(other) / 8;
+}
+
+// The number written by the first k (1..8) characters of w, all hex digits.
+inline uint64_t hexValue(uint64_t w, int k) {
+  uint64_t x = (w & (kBytes01 * 0x0f)) + 9 * ((w >> 6) & kBytes01);  // digit values
+  x <<= 8 * (8 - k);  // the k digits last, zeros before them
+  x = ((x & 0x000F000F000F000Full) << 4) | ((x >> 8) & 0x000F000F000F000Full);
+  x = ((x & 0x000000FF000000FFull) << 8) | ((x >> 16) & 0x000000FF000000FFull);
+  return ((x & 0xFFFFull) << 16) | ((x >> 32) & 0xFFFFull);
+}
+
+inline uint64_t load8(const char *p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+#endif
 
 // A token as a key. Tokens the writer makes ("0x" and 1 to 16 lowercase hex
 // digits without leading zeros) stand for a number, and two such tokens are
@@ -359,11 +395,11 @@ class TokenTable {
     int line;  // -1: empty
     int named;
   };
-  std::vector<Slot> slots;
+  Scratch<Slot> slots;
   size_t used = 0;
 
   void grow() {
-    std::vector<Slot> old(slots.size() * 2, Slot{0, -1, 0});
+    Scratch<Slot> old(slots.size() * 2, Slot{0, -1, 0});
     old.swap(slots);
     for (const Slot &s : old)
       if (s.line >= 0) slots[slotOf(TokenKey{s.value, s.named != 0})] = s;
@@ -382,15 +418,17 @@ class TokenTable {
 
 constexpr int kChildNode = -1;
 
-// What a line says, before its tokens are resolved.
+// What a line says, before its tokens are resolved: 32 bytes.
 struct ParsedLine {
-  TokenKey token;
-  TokenKey child[2];
-  int fields;  // whitespace-separated fields on the line
-  int var;     // valid when varOk
-  bool varOk;
-  bool neg;
-  int kind[2];  // then, else: 1 constant true, 0 constant false, kChildNode
+  uint64_t token;     // key values of its token and of node children
+  uint64_t child[2];
+  int var;            // valid when kVarOk
+  uint8_t fields;     // whitespace-separated fields on the line, up to 255
+  uint8_t flags;
+  int8_t kind[2];     // then, else: 1 constant true, 0 constant false, kChildNode
+  TokenKey tokenKey() const { return TokenKey{token, (flags & kNamedToken) != 0}; }
+  TokenKey childKey(int side) const { return TokenKey{child[side], (flags & (kNamedThen << side)) != 0}; }
+  enum : uint8_t { kNeg = 1, kVarOk = 2, kNamedToken = 4, kNamedThen = 8 };  // kNamedThen << 1: else
 };
 
 // How many lines ahead the token table's slots are fetched.
@@ -410,9 +448,14 @@ class TextReader {
     parseLines();
     steps.resize(lines.size());
     resolveChildren();
-    std::vector<int> order = duplicates ? sweepOrder() : bottomUpOrder(steps);
-    bdd_t *result = bdd_build_nodes(mgr, steps.data(), order.data(), (long)order.size(), (long)steps.size(), 0);
-    if (!allBuilt(order)) {
+    Scratch<int> order;
+    if (duplicates) order = sweepOrder();
+    long ran = 0;
+    bdd_t *result = duplicates ? bdd_build_nodes(mgr, steps.data(), order.data(), (long)order.size(),
+                                                 (long)steps.size(), 0, &ran)
+                               : bdd_build_nodes(mgr, steps.data(), nullptr, (long)steps.size(),
+                                                 (long)steps.size(), 0, &ran);
+    if (!allBuilt(ran)) {
       if (result != nullptr) bdd_free(result);
       fatalLine("Util::String2MDD: the lines of the given string refer to each other in a cycle!");
     }
@@ -424,8 +467,8 @@ class TextReader {
   mdd_manager *mgr;
   const std::string &text;
   TokenTable tokens;
-  std::vector<ParsedLine> lines;
-  std::vector<bdd_build_step> steps;  // per line; slot = the first line of its token
+  Scratch<ParsedLine> lines;
+  Scratch<bdd_build_step> steps;  // per line; slot = the first line of its token
   std::unordered_map<std::string_view, uint64_t> names;
   bool duplicates = false;
 
@@ -445,36 +488,62 @@ class TextReader {
     return q;
   }
 
-  // Reads the token field at q into *key; returns the end of the field.
-  const char *readToken(const char *q, TokenKey *key) {
-    if (q[0] == '0' && q[1] == 'x') {
-      const char *d = q + 2;
-      uint64_t v = 0;
-      unsigned c;
-      while ((c = charClass(d)) < 16) {
-        v = v << 4 | c;
-        d++;
+  // The hex digits after "0x" at q: their number and how many there are,
+  // stopping after 17.
+  int readHex(const char *q, uint64_t *value) const {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if (end - q >= 19) {  // q + 2 .. q + 18 lie within the text and its NUL
+      uint64_t w1 = load8(q + 2);
+      int k1 = hexRun(w1);
+      if (k1 < 8) {
+        *value = k1 > 0 ? hexValue(w1, k1) : 0;
+        return k1;
       }
-      long digits = d - (q + 2);
+      uint64_t w2 = load8(q + 10);
+      int k2 = hexRun(w2);
+      *value = k2 == 0 ? hexValue(w1, 8) : hexValue(w1, 8) << (4 * k2) | hexValue(w2, k2);
+      return k2 < 8 || charClass(q + 18) >= 16 ? 8 + k2 : 17;
+    }
+#endif
+    const char *d = q + 2;
+    uint64_t v = 0;
+    unsigned c;
+    while ((c = charClass(d)) < 16 && d - q < 19) {
+      v = v << 4 | c;
+      d++;
+    }
+    *value = v;
+    return (int)(d - q - 2);
+  }
+
+  // Reads the token field at q into *value, setting `namedFlag` in *flags
+  // for a named token; returns the end of the field.
+  const char *readToken(const char *q, uint64_t *value, uint8_t *flags, uint8_t namedFlag) {
+    if (q[0] == '0' && q[1] == 'x') {
+      uint64_t v;
+      int digits = readHex(q, &v);
+      const char *d = q + 2 + digits;
       if (digits >= 1 && digits <= 16 && (q[2] != '0' || digits == 1) && atFieldEnd(d)) {
-        *key = TokenKey{v, false};
+        *value = v;
         return d;
       }
     }
     const char *e = skipField(q);
     auto named = names.emplace(std::string_view(q, (size_t)(e - q)), (uint64_t)names.size()).first;
-    *key = TokenKey{named->second, true};
+    *value = named->second;
+    *flags |= namedFlag;
     return e;
   }
 
   // "[!]digits" with a value up to INT_MAX; returns the end of the field.
   const char *readVariable(const char *q, ParsedLine *l) {
-    l->neg = *q == '!';
-    const char *d = l->neg ? q + 1 : q;
+    bool neg = *q == '!';
+    const char *d = neg ? q + 1 : q;
     const char *digits = d;
     long long v = 0;
     while (*d >= '0' && *d <= '9' && d - digits < 11) v = v * 10 + (*d++ - '0');
-    l->varOk = d > digits && d - digits <= 10 && v <= 2147483647LL && atFieldEnd(d);
+    bool ok = d > digits && d - digits <= 10 && v <= 2147483647LL && atFieldEnd(d);
+    l->flags |= (neg ? ParsedLine::kNeg : 0) | (ok ? ParsedLine::kVarOk : 0);
     l->var = (int)v;
     return skipField(d);
   }
@@ -486,7 +555,7 @@ class TextReader {
       return skipField(q);
     }
     l->kind[side] = kChildNode;
-    return readToken(q, &l->child[side]);
+    return readToken(q, &l->child[side], &l->flags, (uint8_t)(ParsedLine::kNamedThen << side));
   }
 
   // One pass over the text: every line's fields, its own token and its
@@ -496,8 +565,11 @@ class TextReader {
   void parseLines() {
     const char *q = text.c_str();
     end = q + text.size();
-    lines.reserve(text.size() / 64 + 16);
-    tokens = TokenTable(text.size() / 64 + 16);
+    size_t count = 1;
+    for (const char *f = q; (f = (const char *)std::memchr(f, '\n', (size_t)(end - f))) != nullptr; f++) count++;
+    lines.reserve(count);
+    steps.resize(count);
+    tokens = TokenTable(count);
     size_t entered = 0;
     while (q < end) {
       ParsedLine l{};
@@ -506,7 +578,7 @@ class TextReader {
         while (charClass(q) == kFieldSpace) q++;
         if (!(q < end) || *q == '\n') break;
         if (n == 0) {
-          q = readToken(q, &l.token);
+          q = readToken(q, &l.token, &l.flags, ParsedLine::kNamedToken);
         } else if (n == 1) {
           q = readVariable(q, &l);
         } else if (n == 2) {
@@ -520,9 +592,9 @@ class TextReader {
         n++;
       }
       if (n == 0) lineFault(lines.size(), "has too few fields!");
-      l.fields = n;
+      l.fields = (uint8_t)std::min(n, 255);
       lines.push_back(l);
-      __builtin_prefetch(tokens.slotAddress(l.token));
+      __builtin_prefetch(tokens.slotAddress(l.tokenKey()));
       if (lines.size() > kTokenAhead) enterToken(entered++);
       q++;
     }
@@ -531,8 +603,7 @@ class TextReader {
 
   // Enters line i's token; a token's id is its first line.
   void enterToken(size_t i) {
-    if (steps.size() <= i) steps.resize(std::max(i + 1, 2 * steps.size()));
-    int first = tokens.findOrAdd(lines[i].token, (int)i);
+    int first = tokens.findOrAdd(lines[i].tokenKey(), (int)i);
     if (first != (int)i) duplicates = true;
     steps[i].slot = first;
   }
@@ -545,14 +616,14 @@ class TextReader {
     size_t n = lines.size();
     // In a breadth-first text each new child token is the token of the next
     // line not yet met, which a comparison finds; the others are looked up.
-    std::vector<std::pair<int, int>> lookups;  // (line, side)
+    Scratch<std::pair<int, int>> lookups;  // (line, side)
     size_t next = 1;
     for (size_t i = 0; i < n; i++) {
       const ParsedLine &l = lines[i];
       for (int side = 0; side < 2; side++) {
         steps[i].child[side] = l.kind[side] == 1 ? BDD_BUILD_ONE : BDD_BUILD_ZERO;
         if (l.kind[side] != kChildNode) continue;
-        if (!duplicates && next < n && l.child[side] == lines[next].token) {
+        if (!duplicates && next < n && l.childKey(side) == lines[next].tokenKey()) {
           steps[i].child[side] = (int)next++;
         } else {
           lookups.emplace_back((int)i, side);
@@ -562,10 +633,10 @@ class TextReader {
     for (size_t k = 0; k < lookups.size(); k++) {
       if (k + kTokenAhead < lookups.size()) {
         const auto &a = lookups[k + kTokenAhead];
-        __builtin_prefetch(tokens.slotAddress(lines[(size_t)a.first].child[a.second]));
+        __builtin_prefetch(tokens.slotAddress(lines[(size_t)a.first].childKey(a.second)));
       }
       const auto &q = lookups[k];
-      steps[(size_t)q.first].child[q.second] = tokens.find(lines[(size_t)q.first].child[q.second]);
+      steps[(size_t)q.first].child[q.second] = tokens.find(lines[(size_t)q.first].childKey(q.second));
     }
     long badVarLine = -1;
     for (size_t k = n; k-- > 0;) {
@@ -575,22 +646,22 @@ class TextReader {
       if (l.fields <= elseField) lineFault(k, "has too few fields!");
       for (int side = 0; side < 2; side++) {
         if (l.kind[side] != kChildNode || steps[k].child[side] >= 0) continue;
-        if (!l.varOk) lineFault(k, "has an invalid variable field!");
+        if (!(l.flags & ParsedLine::kVarOk)) lineFault(k, "has an invalid variable field!");
         fatalLine(std::string(side == 0 ? "The BDD pointer of the Then child does not exist "
                                           "for the root ID "
                                         : "The BDD pointer of the Else child does not exist "
                                           "for the root ID ") +
                   std::to_string(l.var));
       }
-      if (!l.varOk && badVarLine < 0) badVarLine = (long)k;
+      if (!(l.flags & ParsedLine::kVarOk) && badVarLine < 0) badVarLine = (long)k;
       steps[k].var = (bdd_variableId)l.var;
-      steps[k].negate = l.neg ? 1 : 0;
+      steps[k].negate = (l.flags & ParsedLine::kNeg) != 0;
     }
     if (badVarLine >= 0) lineFault((size_t)badVarLine, "has an invalid variable field!");
   }
 
   // Lines in the order the sweep builds their tokens (each token once).
-  std::vector<int> sweepOrder() {
+  Scratch<int> sweepOrder() {
     size_t nl = lines.size();
     int rankBase = (int)nl - 1;
     auto rankOf = [&](size_t line) { return rankBase - (int)line; };
@@ -632,7 +703,7 @@ class TextReader {
     std::priority_queue<Timed, std::vector<Timed>, std::greater<Timed>> timed;
     for (size_t k = nl; k-- > 0;)
       if (pending[k] == 0) timed.emplace(readySweep(k), rankOf(k), (int)k);
-    std::vector<int> order;
+    Scratch<int> order;
     while (!timed.empty()) {
       long long sweep = std::get<0>(timed.top());
       size_t line = (size_t)std::get<2>(timed.top());
@@ -651,11 +722,11 @@ class TextReader {
     return order;
   }
 
-  // Whether the order builds every token.
-  bool allBuilt(const std::vector<int> &order) const {
-    size_t tokenCount = 0;
+  // Whether every token has been built.
+  bool allBuilt(long ran) const {
+    long tokenCount = 0;
     for (size_t i = 0; i < steps.size(); i++) tokenCount += steps[i].slot == (int)i;
-    return order.size() == tokenCount;
+    return ran == tokenCount;
   }
 };
 
@@ -723,7 +794,7 @@ bdd_t *swapVariables(bdd_t *f, void *mgr, ProgramStructure *ps, const char *opNa
     fatalLine(std::string(opName) + kWhere[position]);
   };
 
-  std::vector<bdd_build_step> steps;
+  Scratch<bdd_build_step> steps;
   long badVarLine = -1;  // the reader rejects a negative variable field
   bdd_walk *walk = bdd_walk_start(f, 1);
   std::vector<bdd_walk_line> batch((size_t)kBatchLines);
@@ -753,8 +824,7 @@ bdd_t *swapVariables(bdd_t *f, void *mgr, ProgramStructure *ps, const char *opNa
     fatalLine("Util::String2MDD: line " + std::to_string(badVarLine + 1) +
               " of the given string has an invalid variable field!");
   }
-  std::vector<int> order = bottomUpOrder(steps);
-  bdd_t *result = bdd_build_nodes(manager, steps.data(), order.data(), (long)order.size(), (long)steps.size(), 0);
+  bdd_t *result = bdd_build_nodes(manager, steps.data(), nullptr, (long)steps.size(), (long)steps.size(), 0, nullptr);
   std::cout << kFinished << std::endl;
   return result;
 }

@@ -274,13 +274,16 @@ typedef struct bdd_build_step {
   boolean negate;
 } bdd_build_step;
 
-// Runs steps[order[0]], ..., steps[order[n-1]] (steps[0..n-1] when order is
-// null) over slots 0..slots-1, each slot set at most once, and returns a new
-// handle on slot `root`, or null when no step set it. Each step gives the
-// result of bdd_ite(bdd_get_variable(var), child[0], child[1]); a variable
-// the manager does not have is fatal as in bdd_get_variable. Slots are
-// released after their last use; only the root's function is kept.
+// Runs the steps over slots 0..slots-1 and returns a new handle on slot
+// `root`, or null when no step set it. Each step gives the result of
+// bdd_ite(bdd_get_variable(var), child[0], child[1]); a variable the manager
+// does not have is fatal as in bdd_get_variable. With an order, the steps
+// run as steps[order[0]], ..., steps[order[n-1]], each child set by an
+// earlier one. Without (order null, step i setting slot i, slots = n), the
+// builder picks an order with children first and leaves out the steps that
+// would need themselves (a cycle). *ran (when not null) receives the number
+// of steps run. Slots are released after their last use; each is set once.
 bdd_t *bdd_build_nodes(bdd_manager *mgr, const bdd_build_step *steps, const int *order, long n, long slots,
-                       int root);
+                       int root, long *ran);
 
 #endif

@@ -118,6 +118,9 @@ bdd_walk *bdd_walk_start(bdd_t *f, boolean numbered) {
     size_t bytes = w->numbered ? (size_t)keys * sizeof(uint32_t) : (size_t)(keys / 64) * sizeof(uint64_t);
     void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p != MAP_FAILED) {
+#ifdef MADV_HUGEPAGE
+      if (bytes >= (size_t)BDD_HUGE_BYTES) madvise(p, bytes, MADV_HUGEPAGE);
+#endif
       w->map = p;
       w->map_bytes = bytes;
       w->base = (uintptr_t)m->slab_base;
@@ -195,78 +198,195 @@ static bdd bdd_build_step_edge(kzu_bdd_manager m, long id, bdd t, bdd e) {
   return kzu_bdd_ite_step(m, m->variables[id], t, e);
 }
 
-static inline bdd bdd_build_child(kzu_bdd_manager m, const bdd *slot, int c) {
-  if (c == BDD_BUILD_ONE) return m->one;
-  if (c == BDD_BUILD_ZERO) return m->zero;
-  return slot[c];
+struct bdd_builder {
+  kzu_bdd_manager m;
+  const bdd_build_step *steps;
+  long n;
+  long slots;
+  int root;
+  bdd *edge;     // per slot: its function while it is set and still needed
+  int *uses;     // per slot: steps still to run that name it as a child
+  int *order;    // the steps in the order they are taken up
+  // Steps waiting for a slot (picked order only): per slot the first
+  // waiting step + 1, per step the next one + 1; made at the first wait.
+  int *wait_head;
+  int *wait_next;
+  int *ready;  // steps whose last missing child has just been set
+  long ready_count;
+  long ran;
+};
+
+static inline bdd bdd_build_child(const bdd_builder *b, int c) {
+  if (c == BDD_BUILD_ONE) return b->m->one;
+  if (c == BDD_BUILD_ZERO) return b->m->zero;
+  return b->edge[c];
 }
 
-// Steps ahead of the current one whose child slots (far) and whose
-// children's records and unique-table bucket (near) are fetched.
-#define BDD_BUILD_FAR 16
-#define BDD_BUILD_NEAR 8
+// The unique-table bucket where the step's node would be, or null.
+static inline bdd_bucket *bdd_build_bucket(const bdd_builder *b, const bdd_build_step *s) {
+  kzu_bdd_manager m = b->m;
+  bdd t = bdd_build_child(b, s->child[0]), e = bdd_build_child(b, s->child[1]);
+  if (t == nullptr || e == nullptr || (long)s->var >= m->vars) return nullptr;
+  if (bdd_is_complemented(t)) {
+    t = bdd_complement(t);
+    e = bdd_complement(e);
+  }
+  var_table *vt = m->unique_table.tables[s->var + 1];
+  return &vt->table[bdd_key_bucket(bdd_node_key(t, e), vt->size)];
+}
+
+static void bdd_build_release(bdd_builder *b, int c) {
+  if (c != b->root && b->edge[c] != nullptr) {
+    kzu_bdd_free(b->m, b->edge[c]);
+    b->edge[c] = nullptr;
+  }
+}
+
+// Sets the step's slot.
+static void bdd_build_run(bdd_builder *b, const bdd_build_step *s) {
+  kzu_bdd_manager m = b->m;
+  if ((long)s->var >= m->vars) kzu_bdd_fatal("bdd_get_variable: assumption violated");
+  bdd t = bdd_build_child(b, s->child[0]), e = bdd_build_child(b, s->child[1]);
+  util_assert(t != nullptr && e != nullptr, "bdd_build_nodes: a child slot is not set");
+  kz_debug_assert(b->edge[s->slot] == nullptr, "bdd_build_nodes: a slot is set twice");
+  long id = (long)s->var + 1;
+  bdd r = bdd_run_operation(m, [&] { return bdd_build_step_edge(m, id, t, e); });
+  if (r == nullptr) kzu_bdd_fatal("bdd_construct_bdd_t: possible memory overflow");
+  b->edge[s->slot] = bdd_complement_if(r, s->negate != 0);
+  b->ran++;
+  for (int c : s->child)
+    if (c >= 0 && --b->uses[c] == 0) bdd_build_release(b, c);
+  if (b->uses[s->slot] == 0) bdd_build_release(b, s->slot);
+}
+
+// Picked order: a step with a child not yet set waits for it.
+static bool bdd_build_waits(bdd_builder *b, int k) {
+  for (int c : b->steps[k].child) {
+    if (c < 0 || b->edge[c] != nullptr) continue;
+    if (b->wait_head == nullptr) {
+      b->wait_head = (int *)bdd_alloc_zeroed((long)sizeof(int) * b->slots);
+      b->wait_next = (int *)bdd_alloc_zeroed((long)sizeof(int) * b->n);
+      b->ready = (int *)bdd_alloc_zeroed((long)sizeof(int) * b->n);
+    }
+    b->wait_next[k] = b->wait_head[c];
+    b->wait_head[c] = k + 1;
+    return true;
+  }
+  return false;
+}
+
+// Runs step k and then every waiting step it makes ready.
+static void bdd_build_run_waiting(bdd_builder *b, int k) {
+  bdd_build_run(b, &b->steps[k]);
+  if (b->wait_head == nullptr) return;
+  long base = b->ready_count;
+  b->ready[b->ready_count++] = k;
+  while (b->ready_count > base) {
+    int slot = b->steps[b->ready[--b->ready_count]].slot;
+    int w = b->wait_head[slot];
+    b->wait_head[slot] = 0;
+    while (w != 0) {
+      int next = b->wait_next[w - 1];
+      if (!bdd_build_waits(b, w - 1)) {
+        bdd_build_run(b, &b->steps[w - 1]);
+        b->ready[b->ready_count++] = w - 1;
+      }
+      w = next;
+    }
+  }
+}
+
+// An order in which children mostly come first: the steps by the level of
+// their variable, the lowest level first (last line first within a level).
+// All nodes of one variable are then made one after another, so that its
+// unique table stays in the caches. Steps with unknown variables come last.
+static void bdd_build_pick_order(bdd_builder *b) {
+  kzu_bdd_manager m = b->m;
+  long levels = m->vars + 1;
+  long *start = (long *)bdd_alloc_zeroed((long)sizeof(long) * (levels + 1));
+  auto key = [&](const bdd_build_step *s) -> long {
+    return (long)s->var < m->vars ? m->vars - 1 - (long)m->indexes[s->var + 1] : m->vars;
+  };
+  for (long k = 0; k < b->n; k++) start[key(&b->steps[k]) + 1]++;
+  for (long l = 0; l < levels; l++) start[l + 1] += start[l];
+  for (long k = b->n; k-- > 0;) b->order[start[key(&b->steps[k])]++] = (int)k;
+  bdd_free_array(start);
+}
+
+// Steps ahead of the current one: the step record (farthest), its child
+// slots (far), its children's records and unique-table bucket (mid) and the
+// bucket's first node (near) are fetched.
+#define BDD_BUILD_FAR 24
+#define BDD_BUILD_MID 12
+#define BDD_BUILD_NEAR 4
 
 bdd_t *bdd_build_nodes(bdd_manager *mgr, const bdd_build_step *steps, const int *order, long n, long slots,
-                       int root) {
-  kzu_bdd_manager m = (kzu_bdd_manager)mgr;
-  auto step = [&](long k) -> const bdd_build_step * { return &steps[order != nullptr ? order[k] : k]; };
-  bdd *slot = ALLOC(bdd, slots > 0 ? slots : 1);
-  int *uses = ALLOC(int, slots > 0 ? slots : 1);
-  memset(slot, 0, sizeof(bdd) * (size_t)slots);
-  memset(uses, 0, sizeof(int) * (size_t)slots);
+                       int root, long *ran) {
+  bdd_builder b;
+  memset(&b, 0, sizeof(b));
+  b.m = (kzu_bdd_manager)mgr;
+  b.steps = steps;
+  b.n = n;
+  b.slots = slots;
+  b.root = root;
+  b.edge = (bdd *)bdd_alloc_zeroed((long)sizeof(bdd) * slots);
+  b.uses = (int *)bdd_alloc_zeroed((long)sizeof(int) * slots);
+  bool picked = order == nullptr;
+  if (picked) {
+    util_assert(n == slots, "bdd_build_nodes: a picked order needs one step per slot");
+    b.order = (int *)bdd_alloc_zeroed((long)sizeof(int) * n);
+    bdd_build_pick_order(&b);
+    order = b.order;
+  }
   for (long k = 0; k < n; k++) {
-    const bdd_build_step *s = step(k);
-    util_assert(s->slot >= 0 && s->slot < slots, "bdd_build_nodes: slot out of range");
+    const bdd_build_step *s = &steps[order[k]];
+    util_assert(s->slot >= 0 && s->slot < slots && (!picked || s->slot == order[k]),
+                "bdd_build_nodes: slot out of range");
     for (int c : s->child) {
       util_assert(c == BDD_BUILD_ONE || c == BDD_BUILD_ZERO || (c >= 0 && c < slots),
                   "bdd_build_nodes: child slot out of range");
-      if (c >= 0) uses[c]++;
+      if (c >= 0) b.uses[c]++;
     }
   }
-  auto release = [&](int c) {
-    if (c != root && slot[c] != nullptr) {
-      kzu_bdd_free(m, slot[c]);
-      slot[c] = nullptr;
-    }
-  };
   for (long k = 0; k < n; k++) {
+    if (k + 2 * BDD_BUILD_FAR < n) bdd_prefetch(&steps[order[k + 2 * BDD_BUILD_FAR]]);
     if (k + BDD_BUILD_FAR < n) {
-      const bdd_build_step *a = step(k + BDD_BUILD_FAR);
-      for (int c : a->child)
-        if (c >= 0) bdd_prefetch(&slot[c]);
-    }
-    if (k + BDD_BUILD_NEAR < n) {
-      const bdd_build_step *a = step(k + BDD_BUILD_NEAR);
-      bdd t = bdd_build_child(m, slot, a->child[0]), e = bdd_build_child(m, slot, a->child[1]);
-      if (t != nullptr && e != nullptr && (long)a->var < m->vars) {
-        bdd_prefetch(bdd_regular(t));
-        bdd_prefetch(bdd_regular(e));
-        if (bdd_is_complemented(t)) {
-          t = bdd_complement(t);
-          e = bdd_complement(e);
+      for (int c : steps[order[k + BDD_BUILD_FAR]].child)
+        if (c >= 0) {
+          bdd_prefetch(&b.edge[c]);
+          bdd_prefetch(&b.uses[c]);
         }
-        var_table *vt = m->unique_table.tables[a->var + 1];
-        bdd_prefetch(&vt->table[bdd_key_bucket(bdd_node_key(t, e), vt->size)]);
+    }
+    if (k + BDD_BUILD_MID < n) {
+      const bdd_build_step *a = &steps[order[k + BDD_BUILD_MID]];
+      bdd_bucket *bucket = bdd_build_bucket(&b, a);
+      if (bucket != nullptr) {
+        bdd_prefetch(bdd_regular(bdd_build_child(&b, a->child[0])));
+        bdd_prefetch(bdd_regular(bdd_build_child(&b, a->child[1])));
+        bdd_prefetch(bucket);
       }
     }
-    const bdd_build_step *s = step(k);
-    if ((long)s->var >= m->vars) kzu_bdd_fatal("bdd_get_variable: assumption violated");
-    bdd t = bdd_build_child(m, slot, s->child[0]), e = bdd_build_child(m, slot, s->child[1]);
-    util_assert(t != nullptr && e != nullptr, "bdd_build_nodes: a child slot is not set");
-    util_assert(slot[s->slot] == nullptr, "bdd_build_nodes: a slot is set twice");
-    long id = (long)s->var + 1;
-    bdd r = bdd_run_operation(m, [&] { return bdd_build_step_edge(m, id, t, e); });
-    if (r == nullptr) kzu_bdd_fatal("bdd_construct_bdd_t: possible memory overflow");
-    slot[s->slot] = bdd_complement_if(r, s->negate != 0);
-    for (int c : s->child)
-      if (c >= 0 && --uses[c] == 0) release(c);
-    if (uses[s->slot] == 0) release(s->slot);
+    if (k + BDD_BUILD_NEAR < n) {
+      bdd_bucket *bucket = bdd_build_bucket(&b, &steps[order[k + BDD_BUILD_NEAR]]);
+      if (bucket != nullptr) bdd_prefetch(bdd_bucket_first(*bucket));
+    }
+    if (!picked)
+      bdd_build_run(&b, &steps[order[k]]);
+    else if (!bdd_build_waits(&b, order[k]))
+      bdd_build_run_waiting(&b, order[k]);
   }
-  bdd result = root >= 0 && root < slots ? slot[root] : nullptr;
-  if (result != nullptr) slot[root] = nullptr;
+  bdd result = root >= 0 && root < slots ? b.edge[root] : nullptr;
+  if (result != nullptr) b.edge[root] = nullptr;
   for (long i = 0; i < slots; i++)
-    if (slot[i] != nullptr) kzu_bdd_free(m, slot[i]);
-  MMfree(slot);
-  MMfree(uses);
+    if (b.edge[i] != nullptr) kzu_bdd_free(b.m, b.edge[i]);
+  bdd_free_array(b.edge);
+  bdd_free_array(b.uses);
+  if (b.order != nullptr) bdd_free_array(b.order);
+  if (b.wait_head != nullptr) {
+    bdd_free_array(b.wait_head);
+    bdd_free_array(b.wait_next);
+    bdd_free_array(b.ready);
+  }
+  if (ran != nullptr) *ran = b.ran;
   return result != nullptr ? bdd_construct_bdd_t(mgr, result) : nullptr;
 }
