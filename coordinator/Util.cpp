@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -167,29 +168,43 @@ constexpr const char kFinished[] = "Finished calcualting the MDD from the given 
 
 // ---- Writer ---------------------------------------------------------------------
 
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr bool kBigEndian = true;
+#else
+constexpr bool kBigEndian = false;
+#endif
+
 // The eight hex digits of x as characters, the most significant first in
 // memory: each nibble spread into its own byte, then '0'..'9' or 'a'..'f'.
-inline void hexDigits8(uint32_t x, char *out) {
+inline uint64_t hexChars8(uint32_t x) {
   uint64_t v = x;
   v = (v | v << 16) & 0x0000FFFF0000FFFFull;
   v = (v | v << 8) & 0x00FF00FF00FF00FFull;
   v = (v | v << 4) & 0x0F0F0F0F0F0F0F0Full;  // byte i = nibble i
   uint64_t letters = ((v + 0x0606060606060606ull) >> 4) & 0x0101010101010101ull;
   v += 0x3030303030303030ull + letters * ('a' - '0' - 10);
-  for (int i = 0; i < 8; i++) out[i] = (char)(v >> (56 - 8 * i));
+  return kBigEndian ? v : __builtin_bswap64(v);
 }
 
+// w without its first k characters in memory order, zeros after the rest.
+inline uint64_t dropLeading(uint64_t w, int k) { return kBigEndian ? w << (8 * k) : w >> (8 * k); }
+
 // A node token: the reference printed as an untyped pointer, "0x" and
-// lowercase hex digits without leading zeros.
+// lowercase hex digits without leading zeros. Writes up to 8 bytes past the
+// token, which later output overwrites.
 inline char *putToken(char *p, uint64_t ref) {
-  char digits[16];
-  hexDigits8((uint32_t)(ref >> 32), digits);
-  hexDigits8((uint32_t)ref, digits + 8);
-  int n = 1;
-  while (n < 16 && (ref >> (4 * n)) != 0) n++;
+  int n = ref == 0 ? 1 : (67 - __builtin_clzll(ref)) / 4;
   p[0] = '0';
   p[1] = 'x';
-  std::memcpy(p + 2, digits + 16 - n, (size_t)n);
+  uint64_t low = hexChars8((uint32_t)ref);
+  if (n <= 8) {
+    low = dropLeading(low, 8 - n);
+    std::memcpy(p + 2, &low, 8);
+  } else {
+    uint64_t high = dropLeading(hexChars8((uint32_t)(ref >> 32)), 16 - n);
+    std::memcpy(p + 2, &high, 8);
+    std::memcpy(p + 2 + n - 8, &low, 8);
+  }
   return p + 2 + n;
 }
 
@@ -226,7 +241,7 @@ constexpr long kBatchLines = 256;
 void writeNodeLines(bdd_t *f, std::string *out) {
   bdd_walk *walk = bdd_walk_start(f, 0);
   std::vector<bdd_walk_line> lines((size_t)kBatchLines);
-  std::vector<char> buffer((size_t)kBatchLines * kMaxLineBytes);
+  std::vector<char> buffer((size_t)kBatchLines * kMaxLineBytes + 8);  // putToken writes ahead
   long n;
   while ((n = bdd_walk_next(walk, lines.data(), kBatchLines)) > 0) {
     char *p = buffer.data();
@@ -248,7 +263,10 @@ void writeNodeLines(bdd_t *f, std::string *out) {
         *p++ = side == 0 ? ' ' : '\n';
       }
     }
-    out->append(buffer.data(), (size_t)(p - buffer.data()));
+    size_t bytes = (size_t)(p - buffer.data());
+    // Growing four times over copies and first-touches less of the text.
+    if (out->capacity() < out->size() + bytes) out->reserve(std::max(4 * out->capacity(), out->size() + bytes));
+    out->append(buffer.data(), bytes);
   }
   bdd_walk_free(walk);
 }
@@ -558,6 +576,57 @@ class TextReader {
     return readToken(q, &l->child[side], &l->flags, (uint8_t)(ParsedLine::kNamedThen << side));
   }
 
+  // A writer token at q and the blank after it; null when there is none.
+  const char *writerToken(const char *q, uint64_t *value) const {
+    if (q[0] != '0' || q[1] != 'x') return nullptr;
+    int digits = readHex(q, value);
+    if (digits < 1 || digits > 16 || (q[2] == '0' && digits != 1) || q[2 + digits] != ' ') return nullptr;
+    return q + 3 + digits;
+  }
+  // "[!]digits" and the character after it, which must be `after`; null
+  // otherwise. *var gets the value, *neg the mark.
+  static const char *writerVariable(const char *q, char after, int *var, bool *neg) {
+    *neg = *q == '!';
+    const char *d = *neg ? q + 1 : q;
+    const char *digits = d;
+    long long v = 0;
+    while ((unsigned)(*d - '0') < 10 && d - digits < 10) v = v * 10 + (*d++ - '0');
+    if (d == digits || *d != after || v > 2147483647LL) return nullptr;
+    *var = (int)v;
+    return d + 1;
+  }
+  // A then-part (side 0) or an else-part (side 1) as the writer makes it.
+  const char *writerChild(const char *q, ParsedLine *l, int side) const {
+    char after = side == 0 ? ' ' : '\n';
+    if (q[0] == ' ') {  // " T " or " F "
+      if ((q[1] != 'T' && q[1] != 'F') || q[2] != ' ' || (side == 1 && q[3] != '\n')) return nullptr;
+      l->kind[side] = q[1] == 'T' ? 1 : 0;
+      return q + 3 + side;
+    }
+    q = writerToken(q, &l->child[side]);
+    int var;
+    bool neg;
+    if (q == nullptr || (q = writerVariable(q, after, &var, &neg)) == nullptr) return nullptr;
+    l->kind[side] = kChildNode;
+    l->fields++;
+    return q;
+  }
+  // A line exactly as the writer makes it, read without the field-by-field
+  // scan: the position after its line feed, or null when the line is any
+  // other (the general scan then reads it). q must have 128 characters after
+  // it, more than the longest such line.
+  const char *readWriterLine(const char *q, ParsedLine *l) const {
+    int var;
+    bool neg;
+    q = writerToken(q, &l->token);
+    if (q == nullptr || (q = writerVariable(q, ' ', &var, &neg)) == nullptr) return nullptr;
+    l->var = var;
+    l->flags = (uint8_t)(ParsedLine::kVarOk | (neg ? ParsedLine::kNeg : 0));
+    l->fields = 4;
+    if ((q = writerChild(q, l, 0)) == nullptr) return nullptr;
+    return writerChild(q, l, 1);
+  }
+
   // One pass over the text: every line's fields, its own token and its
   // children; each line's token is entered in the token table a few lines
   // later, once its slot has been fetched. A line without fields is
@@ -565,14 +634,24 @@ class TextReader {
   void parseLines() {
     const char *q = text.c_str();
     end = q + text.size();
-    size_t count = 1;
-    for (const char *f = q; (f = (const char *)std::memchr(f, '\n', (size_t)(end - f))) != nullptr; f++) count++;
+    size_t count = 1 + (size_t)std::count(q, end, '\n');
     lines.reserve(count);
     steps.resize(count);
     tokens = TokenTable(count);
     size_t entered = 0;
     while (q < end) {
-      ParsedLine l{};
+      // Read in place: a copy from the stack would wait for the last byte
+      // stores to reach it.
+      lines.emplace_back();
+      ParsedLine &l = lines.back();
+      const char *after = end - q >= 128 ? readWriterLine(q, &l) : nullptr;
+      if (after != nullptr) {
+        __builtin_prefetch(tokens.slotAddress(l.tokenKey()));
+        if (lines.size() > kTokenAhead) enterToken(entered++);
+        q = after;
+        continue;
+      }
+      l = ParsedLine{};
       int n = 0, elseField = 3;
       while (true) {
         while (charClass(q) == kFieldSpace) q++;
@@ -591,9 +670,8 @@ class TextReader {
         }
         n++;
       }
-      if (n == 0) lineFault(lines.size(), "has too few fields!");
+      if (n == 0) lineFault(lines.size() - 1, "has too few fields!");
       l.fields = (uint8_t)std::min(n, 255);
-      lines.push_back(l);
       __builtin_prefetch(tokens.slotAddress(l.tokenKey()));
       if (lines.size() > kTokenAhead) enterToken(entered++);
       q++;

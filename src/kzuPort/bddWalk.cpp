@@ -222,8 +222,10 @@ static inline bdd bdd_build_child(const bdd_builder *b, int c) {
   return b->edge[c];
 }
 
-// The unique-table bucket where the step's node would be, or null.
-static inline bdd_bucket *bdd_build_bucket(const bdd_builder *b, const bdd_build_step *s) {
+// The unique-table bucket where the step's node would be (or null), with
+// the node's stored children and its key summary.
+static inline bdd_bucket *bdd_build_bucket(const bdd_builder *b, const bdd_build_step *s, bdd *tp = nullptr,
+                                           bdd *ep = nullptr, unsigned *summary = nullptr) {
   kzu_bdd_manager m = b->m;
   bdd t = bdd_build_child(b, s->child[0]), e = bdd_build_child(b, s->child[1]);
   if (t == nullptr || e == nullptr || (long)s->var >= m->vars) return nullptr;
@@ -232,7 +234,13 @@ static inline bdd_bucket *bdd_build_bucket(const bdd_builder *b, const bdd_build
     e = bdd_complement(e);
   }
   var_table *vt = m->unique_table.tables[s->var + 1];
-  return &vt->table[bdd_key_bucket(bdd_node_key(t, e), vt->size)];
+  uint64_t h = bdd_node_key(t, e);
+  if (tp != nullptr) {
+    *tp = t;
+    *ep = e;
+    *summary = bdd_key_summary(h);
+  }
+  return &vt->table[bdd_key_bucket(h, vt->size)];
 }
 
 static void bdd_build_release(bdd_builder *b, int c) {
@@ -314,11 +322,13 @@ static void bdd_build_pick_order(bdd_builder *b) {
 }
 
 // Steps ahead of the current one: the step record (farthest), its child
-// slots (far), its children's records and unique-table bucket (mid) and the
-// bucket's first node (near) are fetched.
+// slots (far), its children's records and unique-table bucket (mid), the
+// bucket's first node (near) and the node after it when the first one is
+// not the one looked for (next) are fetched.
 #define BDD_BUILD_FAR 24
 #define BDD_BUILD_MID 12
 #define BDD_BUILD_NEAR 4
+#define BDD_BUILD_NEXT 2
 
 bdd_t *bdd_build_nodes(bdd_manager *mgr, const bdd_build_step *steps, const int *order, long n, long slots,
                        int root, long *ran) {
@@ -369,6 +379,17 @@ bdd_t *bdd_build_nodes(bdd_manager *mgr, const bdd_build_step *steps, const int 
     if (k + BDD_BUILD_NEAR < n) {
       bdd_bucket *bucket = bdd_build_bucket(&b, &steps[order[k + BDD_BUILD_NEAR]]);
       if (bucket != nullptr) bdd_prefetch(bdd_bucket_first(*bucket));
+    }
+    if (k + BDD_BUILD_NEXT < n) {
+      bdd t, e;
+      unsigned sum;
+      bdd_bucket *bucket = bdd_build_bucket(&b, &steps[order[k + BDD_BUILD_NEXT]], &t, &e, &sum);
+      if (bucket != nullptr && (bdd_bucket_summary(*bucket) & sum) == sum) {
+        bdd first = bdd_bucket_first(*bucket);
+        if (first != nullptr && !(first->data[0] == t && first->data[1] == e) && (first->spare & sum) == sum &&
+            first->next != nullptr)
+          bdd_prefetch(first->next);
+      }
     }
     if (!picked)
       bdd_build_run(&b, &steps[order[k]]);
