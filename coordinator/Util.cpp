@@ -273,38 +273,30 @@ void writeNodeLines(bdd_t *f, std::string *out) {
 
 // ---- Scratch arrays -------------------------------------------------------------
 
-// The large arrays of one text go on huge pages where the system has them:
-// a first touch then maps 2 MB instead of 4 KB, and scattered probes miss
-// the TLB less.
+// The large arrays of one text: memory comes zeroed (large blocks are fresh
+// mappings) and elements made without arguments are left as they are, so
+// an array costs only the pages it touches.
 template <class T>
 struct ScratchAllocator {
   typedef T value_type;
-  static constexpr size_t kHuge = (size_t)2 << 20;
 
   ScratchAllocator() = default;
   template <class U>
   ScratchAllocator(const ScratchAllocator<U> &) {}
 
-  static size_t mappedBytes(size_t n) { return (n * sizeof(T) + kHuge - 1) & ~(kHuge - 1); }
   T *allocate(size_t n) {
-    if (n * sizeof(T) < kHuge) return std::allocator<T>().allocate(n);
-    size_t bytes = mappedBytes(n);
-    void *p = mmap(nullptr, bytes + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    // Keep the 2 MB aligned part only.
-    uintptr_t start = (uintptr_t)p, aligned = (start + kHuge - 1) & ~(uintptr_t)(kHuge - 1);
-    if (aligned > start) munmap(p, aligned - start);
-    if (start + kHuge > aligned) munmap((void *)(aligned + bytes), start + kHuge - aligned);
-#ifdef MADV_HUGEPAGE
-    madvise((void *)aligned, bytes, MADV_HUGEPAGE);
-#endif
-    return (T *)aligned;
+    void *p = std::calloc(n > 0 ? n : 1, sizeof(T));
+    if (p == nullptr) throw std::bad_alloc();
+    return (T *)p;
   }
-  void deallocate(T *p, size_t n) {
-    if (n * sizeof(T) < kHuge)
-      std::allocator<T>().deallocate(p, n);
-    else
-      munmap(p, mappedBytes(n));
+  void deallocate(T *p, size_t) { std::free(p); }
+  template <class U>
+  void construct(U *p) {
+    ::new ((void *)p) U;
+  }
+  template <class U, class... Args>
+  void construct(U *p, Args &&...args) {
+    ::new ((void *)p) U(std::forward<Args>(args)...);
   }
   template <class U>
   bool operator==(const ScratchAllocator<U> &) const { return true; }
@@ -315,7 +307,36 @@ struct ScratchAllocator {
 template <class T>
 using Scratch = std::vector<T, ScratchAllocator<T>>;
 
-// ---- Building -------------------------------------------------------------------
+// For arrays touched all over at random: large blocks are mapped with their
+// pages made at once (where the system can), which costs less than a page
+// fault per page.
+template <class T>
+struct TableAllocator : ScratchAllocator<T> {
+  template <class U>
+  struct rebind {
+    typedef TableAllocator<U> other;
+  };
+  TableAllocator() = default;
+  template <class U>
+  TableAllocator(const TableAllocator<U> &) {}
+  static constexpr size_t kMapped = (size_t)1 << 21;
+#ifdef MAP_POPULATE
+  T *allocate(size_t n) {
+    size_t bytes = (n > 0 ? n : 1) * sizeof(T);
+    if (bytes < kMapped) return ScratchAllocator<T>::allocate(n);
+    void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    return (T *)p;
+  }
+  void deallocate(T *p, size_t n) {
+    size_t bytes = (n > 0 ? n : 1) * sizeof(T);
+    if (bytes < kMapped)
+      ScratchAllocator<T>::deallocate(p, n);
+    else
+      munmap(p, bytes);
+  }
+#endif
+};
 
 // ---- Reader ---------------------------------------------------------------------
 
@@ -387,22 +408,24 @@ struct TokenKey {
 // Token key -> the first line of the token, by open addressing.
 class TokenTable {
  public:
+  // Room for `expected` tokens before the table grows.
   explicit TokenTable(size_t expected) {
     size_t cap = 16;
-    while (cap < 2 * expected + 2) cap <<= 1;
-    slots.assign(cap, Slot{0, -1, 0});
+    while (2 * cap < 3 * expected + 2) cap <<= 1;
+    slots.resize(cap);  // all empty
   }
   const void *slotAddress(const TokenKey &k) const { return &slots[mix(k) & (slots.size() - 1)]; }
-  int find(const TokenKey &k) const { return slots[slotOf(k)].line; }
+  // The first line of k, -1 when k is no token.
+  int find(const TokenKey &k) const { return slots[slotOf(k)].lineAfter - 1; }
   // The first line of k, entering `line` when k is new.
   int findOrAdd(const TokenKey &k, int line) {
     Slot *s = &slots[slotOf(k)];
-    if (s->line >= 0) return s->line;
+    if (s->lineAfter != 0) return s->lineAfter - 1;
     if (2 * (used + 1) > slots.size()) {
       grow();
       s = &slots[slotOf(k)];
     }
-    *s = Slot{k.value, line, k.named ? 1 : 0};
+    *s = Slot{k.value, line + 1, k.named ? 1 : 0};
     used++;
     return line;
   }
@@ -410,17 +433,17 @@ class TokenTable {
  private:
   struct Slot {
     uint64_t value;
-    int line;  // -1: empty
+    int lineAfter;  // the first line + 1; 0: empty
     int named;
   };
-  Scratch<Slot> slots;
+  std::vector<Slot, TableAllocator<Slot>> slots;
   size_t used = 0;
 
   void grow() {
-    Scratch<Slot> old(slots.size() * 2, Slot{0, -1, 0});
+    std::vector<Slot, TableAllocator<Slot>> old(slots.size() * 2);
     old.swap(slots);
     for (const Slot &s : old)
-      if (s.line >= 0) slots[slotOf(TokenKey{s.value, s.named != 0})] = s;
+      if (s.lineAfter != 0) slots[slotOf(TokenKey{s.value, s.named != 0})] = s;
   }
   static size_t mix(const TokenKey &k) {
     return (size_t)(((k.value ^ (k.named ? 0x5bd1e995ull : 0)) * 0x9E3779B97F4A7C15ULL) >> 20);
@@ -428,7 +451,7 @@ class TokenTable {
   size_t slotOf(const TokenKey &k) const {
     size_t mask = slots.size() - 1;
     size_t i = mix(k) & mask;
-    while (slots[i].line >= 0 && !(slots[i].value == k.value && (slots[i].named != 0) == k.named))
+    while (slots[i].lineAfter != 0 && !(slots[i].value == k.value && (slots[i].named != 0) == k.named))
       i = (i + 1) & mask;
     return i;
   }
@@ -466,6 +489,10 @@ class TextReader {
     parseLines();
     steps.resize(lines.size());
     resolveChildren();
+    // The lines and tokens are done with: their memory goes back before the
+    // builder asks for its own.
+    Scratch<ParsedLine>().swap(lines);
+    tokens = TokenTable(0);
     Scratch<int> order;
     if (duplicates) order = sweepOrder();
     long ran = 0;
@@ -634,16 +661,19 @@ class TextReader {
   void parseLines() {
     const char *q = text.c_str();
     end = q + text.size();
-    size_t count = 1 + (size_t)std::count(q, end, '\n');
-    lines.reserve(count);
-    steps.resize(count);
-    tokens = TokenTable(count);
+    // Lines as the writer makes them take 40 bytes or more; pages of the
+    // arrays that stay unused cost nothing.
+    size_t expected = text.size() / 40 + 16;
+    lines.reserve(expected);
+    steps.resize(expected);
+    tokens = TokenTable(expected);
     size_t entered = 0;
     while (q < end) {
       // Read in place: a copy from the stack would wait for the last byte
       // stores to reach it.
       lines.emplace_back();
       ParsedLine &l = lines.back();
+      l = ParsedLine{};
       const char *after = end - q >= 128 ? readWriterLine(q, &l) : nullptr;
       if (after != nullptr) {
         __builtin_prefetch(tokens.slotAddress(l.tokenKey()));
@@ -681,66 +711,62 @@ class TextReader {
 
   // Enters line i's token; a token's id is its first line.
   void enterToken(size_t i) {
+    if (i >= steps.size()) steps.resize(2 * i);
     int first = tokens.findOrAdd(lines[i].tokenKey(), (int)i);
     if (first != (int)i) duplicates = true;
     steps[i].slot = first;
   }
 
-  // The children's tokens, and the checks in sweep order (last line first):
-  // too few fields, then a child token without a line (then-child before
-  // else-child); a bad variable field is reported after that check has
-  // passed over every line.
+  // The children's tokens, and the checks the sweep makes from the last line
+  // up: too few fields, then a child token without a line (then-child
+  // before else-child), on the last line that has either; a bad variable
+  // field only when no line has those, on the last line that has one.
   void resolveChildren() {
     size_t n = lines.size();
     // In a breadth-first text each new child token is the token of the next
-    // line not yet met, which a comparison finds; the others are looked up.
-    Scratch<std::pair<int, int>> lookups;  // (line, side)
+    // line not yet met, which a comparison finds; the others are looked up,
+    // their slots fetched a few lines ahead.
     size_t next = 1;
+    long lastBad = -1, lastBadVar = -1;
     for (size_t i = 0; i < n; i++) {
+      if (i + kTokenAhead < n) {
+        const ParsedLine &a = lines[i + kTokenAhead];
+        for (int side = 0; side < 2; side++)
+          if (a.kind[side] == kChildNode) __builtin_prefetch(tokens.slotAddress(a.childKey(side)));
+      }
       const ParsedLine &l = lines[i];
+      bdd_build_step &s = steps[i];
       for (int side = 0; side < 2; side++) {
-        steps[i].child[side] = l.kind[side] == 1 ? BDD_BUILD_ONE : BDD_BUILD_ZERO;
-        if (l.kind[side] != kChildNode) continue;
-        if (!duplicates && next < n && l.childKey(side) == lines[next].tokenKey()) {
-          steps[i].child[side] = (int)next++;
+        if (l.kind[side] != kChildNode) {
+          s.child[side] = l.kind[side] == 1 ? BDD_BUILD_ONE : BDD_BUILD_ZERO;
+        } else if (!duplicates && next < n && l.childKey(side) == lines[next].tokenKey()) {
+          s.child[side] = (int)next++;
         } else {
-          lookups.emplace_back((int)i, side);
+          s.child[side] = tokens.find(l.childKey(side));
+          if (s.child[side] < 0) lastBad = (long)i;
         }
       }
+      if (l.fields < 4 || l.fields <= (l.kind[0] == kChildNode ? 4 : 3)) lastBad = (long)i;
+      if (!(l.flags & ParsedLine::kVarOk)) lastBadVar = (long)i;
+      s.var = (bdd_variableId)l.var;
+      s.negate = (l.flags & ParsedLine::kNeg) != 0;
     }
-    for (size_t k = 0; k < lookups.size(); k++) {
-      if (k + kTokenAhead < lookups.size()) {
-        const auto &a = lookups[k + kTokenAhead];
-        __builtin_prefetch(tokens.slotAddress(lines[(size_t)a.first].childKey(a.second)));
-      }
-      const auto &q = lookups[k];
-      steps[(size_t)q.first].child[q.second] = tokens.find(lines[(size_t)q.first].childKey(q.second));
-    }
-    long badVarLine = -1;
-    for (size_t k = n; k-- > 0;) {
+    if (lastBad >= 0) {
+      size_t k = (size_t)lastBad;
       const ParsedLine &l = lines[k];
-      if (l.fields < 4) lineFault(k, "has too few fields!");
-      int elseField = l.kind[0] == kChildNode ? 4 : 3;
-      if (l.fields <= elseField) lineFault(k, "has too few fields!");
-      for (int side = 0; side < 2; side++) {
-        if (l.kind[side] != kChildNode || steps[k].child[side] >= 0) continue;
-        if (!(l.flags & ParsedLine::kVarOk)) lineFault(k, "has an invalid variable field!");
-        fatalLine(std::string(side == 0 ? "The BDD pointer of the Then child does not exist "
-                                          "for the root ID "
-                                        : "The BDD pointer of the Else child does not exist "
-                                          "for the root ID ") +
-                  std::to_string(l.var));
-      }
-      if (!(l.flags & ParsedLine::kVarOk) && badVarLine < 0) badVarLine = (long)k;
-      steps[k].var = (bdd_variableId)l.var;
-      steps[k].negate = (l.flags & ParsedLine::kNeg) != 0;
+      if (l.fields < 4 || l.fields <= (l.kind[0] == kChildNode ? 4 : 3)) lineFault(k, "has too few fields!");
+      if (!(l.flags & ParsedLine::kVarOk)) lineFault(k, "has an invalid variable field!");
+      fatalLine(std::string(steps[k].child[0] < 0 && l.kind[0] == kChildNode
+                                ? "The BDD pointer of the Then child does not exist for the root ID "
+                                : "The BDD pointer of the Else child does not exist for the root ID ") +
+                std::to_string(l.var));
     }
-    if (badVarLine >= 0) lineFault((size_t)badVarLine, "has an invalid variable field!");
+    if (lastBadVar >= 0) lineFault((size_t)lastBadVar, "has an invalid variable field!");
   }
 
   // Lines in the order the sweep builds their tokens (each token once).
   Scratch<int> sweepOrder() {
-    size_t nl = lines.size();
+    size_t nl = steps.size();
     int rankBase = (int)nl - 1;
     auto rankOf = [&](size_t line) { return rankBase - (int)line; };
     std::vector<char> built(nl, 0);

@@ -7,6 +7,7 @@
 // the slab range rather than in a hash set.
 #include <sys/mman.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "kzuPort/bddInt.h"
@@ -118,9 +119,6 @@ bdd_walk *bdd_walk_start(bdd_t *f, boolean numbered) {
     size_t bytes = w->numbered ? (size_t)keys * sizeof(uint32_t) : (size_t)(keys / 64) * sizeof(uint64_t);
     void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p != MAP_FAILED) {
-#ifdef MADV_HUGEPAGE
-      if (bytes >= (size_t)BDD_HUGE_BYTES) madvise(p, bytes, MADV_HUGEPAGE);
-#endif
       w->map = p;
       w->map_bytes = bytes;
       w->base = (uintptr_t)m->slab_base;
@@ -184,6 +182,18 @@ void bdd_walk_free(bdd_walk *w) {
 }
 
 // ---- Building ---------------------------------------------------------------------------
+
+// Zeroed arrays: large ones are fresh mappings whose pages cost only when
+// touched (huge pages would often be pages the system has never used,
+// which cost far more on their first touch).
+static void *bdd_zeroed(size_t size, long n) {
+  void *p = calloc((size_t)(n > 0 ? n : 1), size);
+  if (p == nullptr) {
+    MMout_of_memory(size * (size_t)n);
+    exit(1);
+  }
+  return p;
+}
 
 // if var then t else e, with a temporary reference. When the variable lies
 // above both children, that is the node (id, t, e) itself; otherwise (a
@@ -272,9 +282,9 @@ static bool bdd_build_waits(bdd_builder *b, int k) {
   for (int c : b->steps[k].child) {
     if (c < 0 || b->edge[c] != nullptr) continue;
     if (b->wait_head == nullptr) {
-      b->wait_head = (int *)bdd_alloc_zeroed((long)sizeof(int) * b->slots);
-      b->wait_next = (int *)bdd_alloc_zeroed((long)sizeof(int) * b->n);
-      b->ready = (int *)bdd_alloc_zeroed((long)sizeof(int) * b->n);
+      b->wait_head = (int *)bdd_zeroed(sizeof(int), b->slots);
+      b->wait_next = (int *)bdd_zeroed(sizeof(int), b->n);
+      b->ready = (int *)bdd_zeroed(sizeof(int), b->n);
     }
     b->wait_next[k] = b->wait_head[c];
     b->wait_head[c] = k + 1;
@@ -311,14 +321,14 @@ static void bdd_build_run_waiting(bdd_builder *b, int k) {
 static void bdd_build_pick_order(bdd_builder *b) {
   kzu_bdd_manager m = b->m;
   long levels = m->vars + 1;
-  long *start = (long *)bdd_alloc_zeroed((long)sizeof(long) * (levels + 1));
+  long *start = (long *)bdd_zeroed(sizeof(long), levels + 1);
   auto key = [&](const bdd_build_step *s) -> long {
     return (long)s->var < m->vars ? m->vars - 1 - (long)m->indexes[s->var + 1] : m->vars;
   };
   for (long k = 0; k < b->n; k++) start[key(&b->steps[k]) + 1]++;
   for (long l = 0; l < levels; l++) start[l + 1] += start[l];
   for (long k = b->n; k-- > 0;) b->order[start[key(&b->steps[k])]++] = (int)k;
-  bdd_free_array(start);
+  free(start);
 }
 
 // Steps ahead of the current one: the step record (farthest), its child
@@ -339,12 +349,12 @@ bdd_t *bdd_build_nodes(bdd_manager *mgr, const bdd_build_step *steps, const int 
   b.n = n;
   b.slots = slots;
   b.root = root;
-  b.edge = (bdd *)bdd_alloc_zeroed((long)sizeof(bdd) * slots);
-  b.uses = (int *)bdd_alloc_zeroed((long)sizeof(int) * slots);
+  b.edge = (bdd *)bdd_zeroed(sizeof(bdd), slots);
+  b.uses = (int *)bdd_zeroed(sizeof(int), slots);
   bool picked = order == nullptr;
   if (picked) {
     util_assert(n == slots, "bdd_build_nodes: a picked order needs one step per slot");
-    b.order = (int *)bdd_alloc_zeroed((long)sizeof(int) * n);
+    b.order = (int *)bdd_zeroed(sizeof(int), n);
     bdd_build_pick_order(&b);
     order = b.order;
   }
@@ -400,13 +410,13 @@ bdd_t *bdd_build_nodes(bdd_manager *mgr, const bdd_build_step *steps, const int 
   if (result != nullptr) b.edge[root] = nullptr;
   for (long i = 0; i < slots; i++)
     if (b.edge[i] != nullptr) kzu_bdd_free(b.m, b.edge[i]);
-  bdd_free_array(b.edge);
-  bdd_free_array(b.uses);
-  if (b.order != nullptr) bdd_free_array(b.order);
+  free(b.edge);
+  free(b.uses);
+  if (b.order != nullptr) free(b.order);
   if (b.wait_head != nullptr) {
-    bdd_free_array(b.wait_head);
-    bdd_free_array(b.wait_next);
-    bdd_free_array(b.ready);
+    free(b.wait_head);
+    free(b.wait_next);
+    free(b.ready);
   }
   if (ran != nullptr) *ran = b.ran;
   return result != nullptr ? bdd_construct_bdd_t(mgr, result) : nullptr;
