@@ -73,7 +73,8 @@ static void bdd_walk_other_grow(bdd_walk *w) {
   MMfree(old_line);
 }
 
-// Enters f when it is new, giving it the next line; returns f's line.
+// Enters f when it is new, giving it the next line; returns f's line (in a
+// plain walk, -1 for a reference met before).
 static long bdd_walk_meet(bdd_walk *w, bdd f) {
   long line = w->queued;
   uint64_t key = bdd_walk_key(w, f);
@@ -164,7 +165,8 @@ long bdd_walk_next(bdd_walk *w, bdd_walk_line *lines, long max) {
       } else {
         l->child_kind[side] = -1;
         l->child_var[side] = (bdd_variableId)(bdd_regular(c)->indexindex - 1);
-        l->child_line[side] = bdd_walk_meet(w, c);
+        long line = bdd_walk_meet(w, c);
+        l->child_line[side] = w->numbered ? line : -1;
       }
     }
   }
