@@ -615,6 +615,15 @@ class TextReader {
   static const char *writerVariable(const char *q, char after, int *var, bool *neg) {
     *neg = *q == '!';
     const char *d = *neg ? q + 1 : q;
+    unsigned d0 = (unsigned)(d[0] - '0'), d1 = (unsigned)(d[1] - '0');
+    if (d0 < 10 && d[1] == after) {  // one digit or two, as almost every id is
+      *var = (int)d0;
+      return d + 2;
+    }
+    if (d0 < 10 && d1 < 10 && d[2] == after) {
+      *var = (int)(10 * d0 + d1);
+      return d + 3;
+    }
     const char *digits = d;
     long long v = 0;
     while ((unsigned)(*d - '0') < 10 && d - digits < 10) v = v * 10 + (*d++ - '0');

@@ -234,25 +234,43 @@ static inline bdd bdd_build_child(const bdd_builder *b, int c) {
   return b->edge[c];
 }
 
-// The unique-table bucket where the step's node would be (or null), with
+// Where a step's node would be in the unique table, worked out a few steps
+// ahead: its table (null when the step's children are not yet known), the
+// bucket array it was found in (the table may grow meanwhile), the bucket,
 // the node's stored children and its key summary.
-static inline bdd_bucket *bdd_build_bucket(const bdd_builder *b, const bdd_build_step *s, bdd *tp = nullptr,
-                                           bdd *ep = nullptr, unsigned *summary = nullptr) {
+struct bdd_build_ahead {
+  var_table *vt;
+  bdd_bucket *table;
+  long bucket;
+  bdd t, e;
+  unsigned summary;
+};
+
+static inline void bdd_build_look_ahead(const bdd_builder *b, const bdd_build_step *s, bdd_build_ahead *a) {
   kzu_bdd_manager m = b->m;
   bdd t = bdd_build_child(b, s->child[0]), e = bdd_build_child(b, s->child[1]);
-  if (t == nullptr || e == nullptr || (long)s->var >= m->vars) return nullptr;
+  a->vt = nullptr;
+  if (t == nullptr || e == nullptr || (long)s->var >= m->vars) return;
+  bdd_prefetch(bdd_regular(t));
+  bdd_prefetch(bdd_regular(e));
   if (bdd_is_complemented(t)) {
     t = bdd_complement(t);
     e = bdd_complement(e);
   }
-  var_table *vt = m->unique_table.tables[s->var + 1];
+  a->vt = m->unique_table.tables[s->var + 1];
+  a->table = a->vt->table;
   uint64_t h = bdd_node_key(t, e);
-  if (tp != nullptr) {
-    *tp = t;
-    *ep = e;
-    *summary = bdd_key_summary(h);
-  }
-  return &vt->table[bdd_key_bucket(h, vt->size)];
+  a->bucket = bdd_key_bucket(h, a->vt->size);
+  a->t = t;
+  a->e = e;
+  a->summary = bdd_key_summary(h);
+  bdd_prefetch(&a->table[a->bucket]);
+}
+
+// The bucket worked out ahead, or null when there is none or its table has
+// grown since.
+static inline const bdd_bucket *bdd_build_ahead_bucket(const bdd_build_ahead *a) {
+  return a->vt != nullptr && a->vt->table == a->table ? &a->table[a->bucket] : nullptr;
 }
 
 static void bdd_build_release(bdd_builder *b, int c) {
@@ -341,6 +359,7 @@ static void bdd_build_pick_order(bdd_builder *b) {
 #define BDD_BUILD_MID 12
 #define BDD_BUILD_NEAR 4
 #define BDD_BUILD_NEXT 2
+#define BDD_BUILD_RING 16  // more than BDD_BUILD_MID
 
 bdd_t *bdd_build_nodes(bdd_manager *mgr, const bdd_build_step *steps, const int *order, long n, long slots,
                        int root, long *ran) {
@@ -370,6 +389,8 @@ bdd_t *bdd_build_nodes(bdd_manager *mgr, const bdd_build_step *steps, const int 
       if (c >= 0) b.uses[c]++;
     }
   }
+  bdd_build_ahead ahead[BDD_BUILD_RING];
+  for (long k = 0; k < n && k < BDD_BUILD_MID; k++) bdd_build_look_ahead(&b, &steps[order[k]], &ahead[k]);
   for (long k = 0; k < n; k++) {
     if (k + 2 * BDD_BUILD_FAR < n) bdd_prefetch(&steps[order[k + 2 * BDD_BUILD_FAR]]);
     if (k + BDD_BUILD_FAR < n) {
@@ -379,27 +400,18 @@ bdd_t *bdd_build_nodes(bdd_manager *mgr, const bdd_build_step *steps, const int 
           bdd_prefetch(&b.uses[c]);
         }
     }
-    if (k + BDD_BUILD_MID < n) {
-      const bdd_build_step *a = &steps[order[k + BDD_BUILD_MID]];
-      bdd_bucket *bucket = bdd_build_bucket(&b, a);
-      if (bucket != nullptr) {
-        bdd_prefetch(bdd_regular(bdd_build_child(&b, a->child[0])));
-        bdd_prefetch(bdd_regular(bdd_build_child(&b, a->child[1])));
-        bdd_prefetch(bucket);
-      }
-    }
+    if (k + BDD_BUILD_MID < n) bdd_build_look_ahead(&b, &steps[order[k + BDD_BUILD_MID]], &ahead[(k + BDD_BUILD_MID) % BDD_BUILD_RING]);
     if (k + BDD_BUILD_NEAR < n) {
-      bdd_bucket *bucket = bdd_build_bucket(&b, &steps[order[k + BDD_BUILD_NEAR]]);
+      const bdd_bucket *bucket = bdd_build_ahead_bucket(&ahead[(k + BDD_BUILD_NEAR) % BDD_BUILD_RING]);
       if (bucket != nullptr) bdd_prefetch(bdd_bucket_first(*bucket));
     }
     if (k + BDD_BUILD_NEXT < n) {
-      bdd t, e;
-      unsigned sum;
-      bdd_bucket *bucket = bdd_build_bucket(&b, &steps[order[k + BDD_BUILD_NEXT]], &t, &e, &sum);
-      if (bucket != nullptr && (bdd_bucket_summary(*bucket) & sum) == sum) {
+      const bdd_build_ahead *a = &ahead[(k + BDD_BUILD_NEXT) % BDD_BUILD_RING];
+      const bdd_bucket *bucket = bdd_build_ahead_bucket(a);
+      if (bucket != nullptr && (bdd_bucket_summary(*bucket) & a->summary) == a->summary) {
         bdd first = bdd_bucket_first(*bucket);
-        if (first != nullptr && !(first->data[0] == t && first->data[1] == e) && (first->spare & sum) == sum &&
-            first->next != nullptr)
+        if (first != nullptr && !(first->data[0] == a->t && first->data[1] == a->e) &&
+            (first->spare & a->summary) == a->summary && first->next != nullptr)
           bdd_prefetch(first->next);
       }
     }
