@@ -255,7 +255,8 @@ std::vector<InspectedLine> inspect(bdd_t *f) {
 std::vector<bdd_walk_line> walk(bdd_t *f, boolean numbered, long batch) {
   std::vector<bdd_walk_line> lines, part((size_t)batch);
   bdd_walk *w = bdd_walk_start(f, numbered);
-  for (long n; (n = bdd_walk_next(w, part.data(), batch)) > 0;) lines.insert(lines.end(), part.begin(), part.begin() + n);
+  for (long n; (n = bdd_walk_next(w, part.data(), batch)) > 0;)
+    lines.insert(lines.end(), part.begin(), part.begin() + n);
   bdd_walk_free(w);
   return lines;
 }
@@ -266,7 +267,9 @@ std::vector<bdd_build_step> stepsOf(const std::vector<bdd_walk_line> &lines) {
   for (const bdd_walk_line &l : lines) {
     bdd_build_step s{(int)steps.size(), {0, 0}, l.var, (boolean)(l.ref & 1)};
     for (int side = 0; side < 2; side++)
-      s.child[side] = l.child_kind[side] < 0 ? (int)l.child_line[side] : l.child_kind[side] ? BDD_BUILD_ONE : BDD_BUILD_ZERO;
+      s.child[side] = l.child_kind[side] < 0 ? (int)l.child_line[side]
+                      : l.child_kind[side] ? BDD_BUILD_ONE
+                                           : BDD_BUILD_ZERO;
     steps.push_back(s);
   }
   return steps;

@@ -400,7 +400,8 @@ bdd_t *bdd_build_nodes(bdd_manager *mgr, const bdd_build_step *steps, const int 
           bdd_prefetch(&b.uses[c]);
         }
     }
-    if (k + BDD_BUILD_MID < n) bdd_build_look_ahead(&b, &steps[order[k + BDD_BUILD_MID]], &ahead[(k + BDD_BUILD_MID) % BDD_BUILD_RING]);
+    if (k + BDD_BUILD_MID < n)
+      bdd_build_look_ahead(&b, &steps[order[k + BDD_BUILD_MID]], &ahead[(k + BDD_BUILD_MID) % BDD_BUILD_RING]);
     if (k + BDD_BUILD_NEAR < n) {
       const bdd_bucket *bucket = bdd_build_ahead_bucket(&ahead[(k + BDD_BUILD_NEAR) % BDD_BUILD_RING]);
       if (bucket != nullptr) bdd_prefetch(bdd_bucket_first(*bucket));
