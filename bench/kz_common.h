@@ -1,5 +1,6 @@
-// Helpers shared by the benchmark workloads on the handle layer: a manager
-// with its variables' handles, the peak sampling and the multiplier builder.
+// Helpers shared by the benchmark workloads on the handle and multi-valued
+// layers: a manager with its variables' handles, the peak sampling, the
+// counting and the multiplier builder.
 #ifndef KZBENCH_KZ_COMMON_H
 #define KZBENCH_KZ_COMMON_H
 
@@ -9,28 +10,41 @@
 #include "peak_rss.h"
 #include "kzuBdd/kzuBdd.h"
 #include "kzuPort/bdd.h"
+#include "mdd/mdd.h"
 
 namespace kzb {
 
 double cpuNow();
 
+// The room the peer starts with (a million node records, 250000-entry caches
+// per kind of operation): no collection below a million live nodes and a
+// computed table that may grow to about a million entries. Given to every
+// manager unless kzb_default_sizing.
+constexpr long kRoomNodes = 1000000;
+constexpr long kRoomCacheBins = 524269;
+
 // One manager with its variables' handles and the peak sampling.
 struct Ctx {
   bdd_manager *mgr;
+  bool isMdd;  // made by mdd_init, closed by mdd_quit
   std::vector<bdd_t *> var;
   long peak = 0;
 
-  explicit Ctx(int nvars) : mgr(bdd_start(nvars)) {
+  explicit Ctx(int nvars) : Ctx(bdd_start(nvars), false) {}
+  // Takes over a manager made by mdd_init.
+  explicit Ctx(mdd_manager *m) : Ctx(m, true) {}
+  Ctx(bdd_manager *m, bool mdd) : mgr(m), isMdd(mdd) {
+    int nvars = (int)bdd_num_vars(mgr);
     for (int i = 0; i < nvars; i++) var.push_back(bdd_get_variable(mgr, (bdd_variableId)i));
-    // The peer starts with a million node records and 250000-entry caches per
-    // kind of operation; the same room here: no collection below a million
-    // live nodes and a computed table that may grow to about a million entries.
-    if (!kzb_default_sizing) bdd_set_sizing(mgr, 1000000, 524269);
+    if (!kzb_default_sizing) bdd_set_sizing(mgr, kRoomNodes, kRoomCacheBins);
     if (kzb_dynamic_sift) bdd_dynamic_reordering(mgr, BDD_REORDER_SIFT, BDD_REORDER_VERBOSITY_DEFAULT);
   }
   ~Ctx() {
     for (bdd_t *v : var) bdd_free(v);
-    bdd_end(mgr);
+    if (isMdd)
+      mdd_quit(mgr);
+    else
+      bdd_end(mgr);
   }
   Ctx(const Ctx &) = delete;
   Ctx &operator=(const Ctx &) = delete;
@@ -71,10 +85,15 @@ struct Ctx {
 // Satisfying assignments of f over the variables `ids` (which must cover
 // f's support). Counts both polarities of every node, so that no
 // subtraction from a power of two swallows a small count. Not timed.
+// The first form counts over a manager of nvars variables of any layer (the
+// engine-level workloads count their results through it, untimed).
+double countOver(bdd_manager *mgr, int nvars, bdd_t *f, const std::vector<int> &ids);
 double countOver(Ctx &ctx, bdd_t *f, const std::vector<int> &ids);
 double countAll(Ctx &ctx, bdd_t *f);
 
-// Fills the engine counters of r from the manager's statistics lines.
+// Fills the engine counters of r from the manager's statistics lines and
+// the reordering counters; peak is the sampled node count.
+void readStats(bdd_manager *mgr, long peak, kzb_result &r);
 void readStats(Ctx &ctx, kzb_result &r);
 
 // The middle bit of the n x n bit product, a_j at id a0 + stride*j and b_j

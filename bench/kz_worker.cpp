@@ -1,9 +1,11 @@
-// One benchmark run on this project's engine:
-//   kzbench_kz WORKLOAD SIZE [sift] [default-sizing]
-// (sift: dynamic sifting on; default-sizing: the engine's own initial sizing
-// instead of the peer's).
-// Workloads: queens, mult, milner-fused, milner-split, text. The result is
-// one line of key=value pairs on descriptor 3 when the driver opened it,
+// One benchmark run on this project's library:
+//   kzbench_kz WORKLOAD SIZE [engine] [sift] [default-sizing]
+// (engine: the workload written against the engine instead of the handle
+// layer; sift: dynamic sifting on; default-sizing: the engine's own initial
+// sizing instead of the peer's room).
+// Workloads: queens, mult, milner-fused, milner-split (both layers);
+// line-fused, line-split, text (handle and multi-valued layers). The result
+// is one line of key=value pairs on descriptor 3 when the driver opened it,
 // else on standard output (the library's own lines go to standard output).
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,8 +18,11 @@
 
 int main(int argc, char **argv) {
   bool badArgs = argc < 3;
+  bool engine = false;
   for (int i = 3; i < argc; i++) {
-    if (strcmp(argv[i], "sift") == 0)
+    if (strcmp(argv[i], "engine") == 0)
+      engine = true;
+    else if (strcmp(argv[i], "sift") == 0)
       kzb_dynamic_sift = true;
     else if (strcmp(argv[i], "default-sizing") == 0)
       kzb_default_sizing = true;
@@ -25,7 +30,10 @@ int main(int argc, char **argv) {
       badArgs = true;
   }
   if (badArgs) {
-    fprintf(stderr, "usage: %s queens|mult|milner-fused|milner-split|text SIZE [sift] [default-sizing]\n", argv[0]);
+    fprintf(stderr,
+            "usage: %s queens|mult|milner-fused|milner-split|line-fused|line-split|text SIZE [engine] [sift] "
+            "[default-sizing]\n",
+            argv[0]);
     return 2;
   }
   const char *w = argv[1];
@@ -36,17 +44,21 @@ int main(int argc, char **argv) {
   }
   kzb_result r;
   if (strcmp(w, "queens") == 0)
-    r = kzb_queens(n);
+    r = engine ? kzb_engine_queens(n) : kzb_queens(n);
   else if (strcmp(w, "mult") == 0)
-    r = kzb_multiplier(n);
+    r = engine ? kzb_engine_multiplier(n) : kzb_multiplier(n);
   else if (strcmp(w, "milner-fused") == 0)
-    r = kzb_milner(n, true);
+    r = engine ? kzb_engine_milner(n, true) : kzb_milner(n, true);
   else if (strcmp(w, "milner-split") == 0)
-    r = kzb_milner(n, false);
-  else if (strcmp(w, "text") == 0)
+    r = engine ? kzb_engine_milner(n, false) : kzb_milner(n, false);
+  else if (strcmp(w, "line-fused") == 0 && !engine)
+    r = kzb_line(n, true);
+  else if (strcmp(w, "line-split") == 0 && !engine)
+    r = kzb_line(n, false);
+  else if (strcmp(w, "text") == 0 && !engine)
     r = kzb_textform(n);
   else {
-    fprintf(stderr, "%s: unknown workload %s\n", argv[0], w);
+    fprintf(stderr, "%s: unknown workload %s%s\n", argv[0], w, engine ? " on the engine" : "");
     return 2;
   }
   fflush(stdout);

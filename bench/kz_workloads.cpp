@@ -68,16 +68,20 @@ struct Counter {
 
 }  // namespace
 
-double countOver(Ctx &ctx, bdd_t *f, const std::vector<int> &ids) {
+double countOver(bdd_manager *mgr, int nvars, bdd_t *f, const std::vector<int> &ids) {
   Counter k;
-  k.mgr = ctx.mgr;
-  k.nvars = (int)ctx.var.size();
+  k.mgr = mgr;
+  k.nvars = nvars;
   k.fromLevel.assign((size_t)k.nvars + 2, 0);
   std::vector<char> counted((size_t)k.nvars, 0);
   for (int id : ids) counted[(size_t)id] = 1;
   for (int l = k.nvars - 1; l >= 0; l--)
-    k.fromLevel[(size_t)l] = k.fromLevel[(size_t)l + 1] + counted[bdd_get_id_from_level(ctx.mgr, l)];
+    k.fromLevel[(size_t)l] = k.fromLevel[(size_t)l + 1] + counted[bdd_get_id_from_level(mgr, l)];
   return k.visit(f).on * std::ldexp(1.0, k.fromLevel[0] - k.fromLevel[(size_t)k.level(f)]);
+}
+
+double countOver(Ctx &ctx, bdd_t *f, const std::vector<int> &ids) {
+  return countOver(ctx.mgr, (int)ctx.var.size(), f, ids);
 }
 
 double countAll(Ctx &ctx, bdd_t *f) {
@@ -92,22 +96,24 @@ double cpuNow() {
   return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
 }
 
-void readStats(Ctx &ctx, kzb_result &r) {
+void readStats(bdd_manager *mgr, long peak, kzb_result &r) {
+  r.peak_nodes = peak;
+  r.reorderings = kzu_bdd_reorderings((kzu_bdd_manager)mgr);
+  r.reorder_seconds = kzu_bdd_reorder_seconds((kzu_bdd_manager)mgr);
   char *buf = nullptr;
   size_t len = 0;
   FILE *fp = open_memstream(&buf, &len);
   if (fp == nullptr) return;
-  bdd_print_stats(ctx.mgr, fp);
+  bdd_print_stats(mgr, fp);
   fclose(fp);
   r.cache_lookups = statValue(buf, "Cache look ups: ");
   r.cache_hits = statValue(buf, "Cache hits: ");
   r.gcs = statValue(buf, "Number of garbage collections: ");
   r.finds = statValue(buf, "Number of find operations: ");
   free(buf);
-  r.reorderings = kzu_bdd_reorderings((kzu_bdd_manager)ctx.mgr);
-  r.reorder_seconds = kzu_bdd_reorder_seconds((kzu_bdd_manager)ctx.mgr);
-  r.peak_nodes = ctx.peak;
 }
+
+void readStats(Ctx &ctx, kzb_result &r) { readStats(ctx.mgr, ctx.peak, r); }
 
 bdd_t *buildMultiplier(Ctx &ctx, int n, int a0, int b0, int stride) {
   auto A = [&](int j) { return ctx.var[(size_t)(a0 + stride * j)]; };
@@ -189,10 +195,10 @@ kzb_result kzb_queens(int n) {
   }
   r.seconds = cpuNow() - t0;
   r.timed_kib = kzb_peak_kib();
+  readStats(ctx, r);
   r.count = countAll(ctx, q);
   r.onset = ctx.countOnset(q);
   r.nodes = bdd_size(q);
-  readStats(ctx, r);
   bdd_free(q);
   return r;
 }
@@ -204,10 +210,10 @@ kzb_result kzb_multiplier(int n) {
   bdd_t *out = buildMultiplier(ctx, n, 0, 1, 2);
   r.seconds = cpuNow() - t0;
   r.timed_kib = kzb_peak_kib();
+  readStats(ctx, r);
   r.count = countAll(ctx, out);
   r.onset = ctx.countOnset(out);
   r.nodes = bdd_size(out);
-  readStats(ctx, r);
   bdd_free(out);
   return r;
 }
@@ -311,11 +317,11 @@ kzb_result kzb_milner(int n, bool fused) {
   }
   r.seconds = cpuNow() - t0;
   r.timed_kib = kzb_peak_kib();
+  readStats(ctx, r);
   r.iterations = iters;
   r.count = countOver(ctx, R, cur);
   r.onset = bdd_count_onset(R, X);
   r.nodes = bdd_size(R);
-  readStats(ctx, r);
   array_free(X);
   array_free(Xp);
   bdd_free(R);

@@ -1,5 +1,6 @@
 /* One benchmark run on the comparison peer: kzbench_peer WORKLOAD SIZE.
- * The same operations in the same order as kz_workloads.cpp, through the
+ * The same operations in the same order as kz_workloads.cpp and kz_line.cpp
+ * (the multi-valued workload), through the
  * peer's public C interface only. Kept in C and in its own executable: both
  * packages export functions of the same names (bdd_and, bdd_init, ...).
  * The result line has the keys of kzbench_kz and goes to descriptor 3 when
@@ -274,12 +275,149 @@ static void milner(int n, int fused) {
   free(cur);
 }
 
+/* The multi-valued layer's encoding, as mdd_init lays it out with stride 1:
+ * mvar m (8 values) on the variables 3m (most significant bit) to 3m+2. */
+#define MV_VALUES 8
+#define MV_BITS 3
+
+/* The function that equals child[v] where mvar m has value v, built as the
+ * multi-valued layer builds it: pairs of children joined from the least
+ * significant bit up, constant pairs without ITE. Takes over the children's
+ * references. */
+static BDD mv_case(int m, BDD *child) {
+  BDD level[MV_VALUES];
+  int count = MV_VALUES, index, p, k;
+  memcpy(level, child, sizeof level);
+  for (index = MV_BITS - 1; count > 1; index--) {
+    int x = MV_BITS * m + index;
+    for (p = 0, k = 0; p + 1 < count; p += 2) {
+      BDD e = level[p], o = level[p + 1], r;
+      if (e == bddfalse && o == bddfalse)
+        r = bddfalse;
+      else if (o == bddfalse && e == bddtrue)
+        r = bdd_nithvar(x);
+      else if (e == bddtrue && o == bddtrue)
+        r = bddtrue;
+      else if (o == bddtrue && e == bddfalse)
+        r = bdd_ithvar(x);
+      else
+        r = bdd_ite(bdd_ithvar(x), o, e);
+      level[k++] = bdd_addref(r);
+      bdd_delref(e);
+      bdd_delref(o);
+    }
+    count = k;
+  }
+  return level[0];
+}
+
+/* {values of mvar m | fn(value, c)}, as mdd_func1c builds it. */
+static BDD mv_func1c(int m, int c, int (*fn)(int, int)) {
+  BDD child[MV_VALUES];
+  int v;
+  for (v = 0; v < MV_VALUES; v++) child[v] = fn(v, c) ? bddtrue : bddfalse;
+  return mv_case(m, child);
+}
+
+/* {(a, b) | fn(a, b)} over mvars m1 and m2, as mdd_func2 builds it: one row
+ * over m2 per value of m1, then the rows joined over m1. */
+static BDD mv_func2(int m1, int m2, int (*fn)(int, int)) {
+  BDD row[MV_VALUES], child[MV_VALUES];
+  int a, b;
+  for (a = 0; a < MV_VALUES; a++) {
+    for (b = 0; b < MV_VALUES; b++) child[b] = fn(a, b) ? bddtrue : bddfalse;
+    row[a] = mv_case(m2, child);
+  }
+  return mv_case(m1, row);
+}
+
+static int eq2(int x, int y) { return x == y; }
+static int lt2(int x, int y) { return x < y; }
+static int plus_one2(int x, int y) { return x == y + 1; }
+
+/* The line of processes of kzb_line: x_j is mvar 2j, x_j' mvar 2j+1. */
+static void line(int n, int fused) {
+  int i, j, b;
+  double t0;
+  int *cur = (int *)malloc(sizeof(int) * (size_t)(MV_BITS * n));
+  int *nxt = (int *)malloc(sizeof(int) * (size_t)(MV_BITS * n));
+  BDD *same = (BDD *)malloc(sizeof(BDD) * (size_t)n);
+  BDD T, S, curSet, nextSet;
+  bddPair *pair;
+  start(2 * MV_BITS * n);
+  for (j = 0; j < n; j++)
+    for (b = 0; b < MV_BITS; b++) {
+      cur[MV_BITS * j + b] = MV_BITS * (2 * j) + b;
+      nxt[MV_BITS * j + b] = MV_BITS * (2 * j + 1) + b;
+    }
+  curSet = bdd_addref(bdd_makeset(cur, MV_BITS * n));
+  nextSet = bdd_addref(bdd_makeset(nxt, MV_BITS * n));
+  pair = bdd_newpair();
+  for (i = 0; i < MV_BITS * n; i++) bdd_setpair(pair, cur[i], nxt[i]);
+
+  t0 = cpu_now();
+  for (i = 0; i < n; i++) same[i] = seen(mv_func2(2 * i + 1, 2 * i, eq2));
+  T = bdd_false();
+  for (j = 0; j < n; j++) {
+    BDD guard = seen(j == 0 ? mv_func1c(0, MV_VALUES - 1, lt2) : mv_func2(2 * j, 2 * j - 2, lt2));
+    BDD step = seen(mv_func2(2 * j + 1, 2 * j, plus_one2));
+    BDD tj = seen(bdd_and(guard, step));
+    for (i = 0; i < n; i++)
+      if (i != j) set(&tj, bdd_and(tj, same[i]));
+    set(&T, bdd_or(T, tj));
+    bdd_delref(guard);
+    bdd_delref(step);
+    bdd_delref(tj);
+  }
+  for (i = 0; i < n; i++) bdd_delref(same[i]);
+
+  S = bdd_true();
+  for (j = 0; j < n; j++) {
+    BDD top = seen(mv_func1c(2 * j, MV_VALUES - 1, eq2));
+    set(&S, bdd_and(S, top));
+    bdd_delref(top);
+  }
+  iterations = 0;
+  for (;;) {
+    BDD Sn, pre, next;
+    int done;
+    iterations++;
+    Sn = seen(bdd_replace(S, pair));
+    if (fused) {
+      pre = seen(bdd_appex(T, Sn, bddop_and, nextSet));
+    } else {
+      BDD tsn = seen(bdd_and(T, Sn));
+      pre = seen(bdd_exist(tsn, nextSet));
+      bdd_delref(tsn);
+    }
+    next = seen(bdd_or(S, pre));
+    bdd_delref(Sn);
+    bdd_delref(pre);
+    done = next == S;
+    bdd_delref(S);
+    S = next;
+    if (done) break;
+  }
+  seconds = cpu_now() - t0;
+  timed_kib = kzb_peak_kib();
+  count = bdd_satcountset(S, curSet);
+  nodes = bdd_nodecount(S);
+  bdd_delref(S);
+  bdd_delref(T);
+  bdd_delref(curSet);
+  bdd_delref(nextSet);
+  bdd_freepair(pair);
+  free(cur);
+  free(nxt);
+  free(same);
+}
+
 int main(int argc, char **argv) {
   const char *w;
   int n;
   FILE *out;
   if (argc != 3) {
-    fprintf(stderr, "usage: %s queens|mult|milner-fused|milner-split SIZE\n", argv[0]);
+    fprintf(stderr, "usage: %s queens|mult|milner-fused|milner-split|line-fused|line-split SIZE\n", argv[0]);
     return 2;
   }
   w = argv[1];
@@ -296,6 +434,10 @@ int main(int argc, char **argv) {
     milner(n, 1);
   else if (strcmp(w, "milner-split") == 0)
     milner(n, 0);
+  else if (strcmp(w, "line-fused") == 0)
+    line(n, 1);
+  else if (strcmp(w, "line-split") == 0)
+    line(n, 0);
   else {
     fprintf(stderr, "%s: unknown workload %s\n", argv[0], w);
     return 2;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -18,6 +19,7 @@ Coordinator::Coordinator()
       listenSocket(-1),
       portNumber(INT_MIN),
       numberOfNodes(INT_MIN),
+      receiveSeconds(0),
       currentStates(nullptr),
       currentStatesPrimed(nullptr),
       invariantPred(nullptr),
@@ -71,13 +73,51 @@ bool Coordinator::parseCommandLine(int argc, char **argv) {
   util.parseCoorCmdLine(argc, argv, &portNumber, &numberOfNodes);
   // The command line has no defaults; a run needs a usable port and a
   // non-negative number of nodes.
-  if (portNumber < 1 || portNumber > 65535 || numberOfNodes < 0) {
+  if (portNumber < 1 || portNumber > 65535 || numberOfNodes < 0 ||
+      !parseOperatorOptions(argc, argv, &bindAddress, &receiveSeconds)) {
     Util::printCoorUsage();
     return false;
   }
   comManager.reset(new KelvaxComManager());
   addresses.clear();
   std::cout << "End of Initiailization!" << std::endl;
+  return true;
+}
+
+namespace {
+
+bool optionIs(const char *arg, char lower) {
+  return arg[0] == '-' && arg[1] != '\0' && (arg[1] == lower || arg[1] == lower - ('a' - 'A'));
+}
+
+// Bounds every blocking read (and accept) on the socket by `seconds`.
+void setReceiveDeadline(int sock, int seconds) {
+  if (seconds <= 0) return;
+  struct timeval limit = {seconds, 0};
+  setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+}
+
+}  // namespace
+
+bool Coordinator::parseOperatorOptions(int argc, char **argv, std::string *bindAddress,
+                                       int *receiveSeconds) {
+  for (int i = 1; i < argc; i++) {
+    bool isBind = optionIs(argv[i], 'b');
+    if (!isBind && !optionIs(argv[i], 't')) continue;
+    if (i + 1 >= argc) return false;
+    const char *value = argv[i + 1];
+    if (isBind) {
+      struct in_addr address;
+      if (inet_pton(AF_INET, value, &address) != 1) return false;
+      *bindAddress = value;
+    } else {
+      size_t digits = strspn(value, "0123456789");
+      if (digits == 0 || digits > 9 || value[digits] != '\0') return false;
+      int seconds = atoi(value);
+      if (seconds < 1 || seconds > kMaxReceiveSeconds) return false;
+      *receiveSeconds = seconds;
+    }
+  }
   return true;
 }
 
@@ -96,12 +136,14 @@ bool Coordinator::openListener() {
   std::memset(&address, 0, sizeof address);
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (!bindAddress.empty()) inet_pton(AF_INET, bindAddress.c_str(), &address.sin_addr);
   address.sin_port = htons((uint16_t)portNumber);
   if (bind(listenSocket, (struct sockaddr *)&address, sizeof address) < 0) {
     std::cout << "Synthesis Coordinator: cannot bind the local address!" << std::endl;
     return false;
   }
   (void)listen(listenSocket, kBacklog);
+  setReceiveDeadline(listenSocket, receiveSeconds);
   return true;
 }
 
@@ -128,6 +170,7 @@ void Coordinator::acceptNodes() {
     // acknowledgement of the previous one.
     int one = 1;
     setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    setReceiveDeadline(sock, receiveSeconds);
     addresses.push_back(sock);
     bdd_t *greeting = comManager->recvMDD(manager, &util, sock);
     bdd_free(greeting);

@@ -11,6 +11,7 @@
 #define KELVAX_COORDINATOR_H
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "KelvaxBRanking.h"
@@ -24,6 +25,8 @@ class Coordinator {
  public:
   // Listen backlog of the node socket.
   static const int kBacklog = 10024;
+  // Largest value of -t.
+  static const int kMaxReceiveSeconds = 86400;
 
   Coordinator();
   ~Coordinator();
@@ -37,18 +40,32 @@ class Coordinator {
 
   // Model Init and makeInvariant with their lines; current states = true.
   void initialise();
-  // Parses -p and -n; false (after the usage text) when either is missing
-  // or out of range. Creates the link and prints "End of Initiailization!"
-  // when both are fine.
+  // Parses -p and -n, and the operator options -b and -t; false (after the
+  // usage text) when -p or -n is missing or out of range or an operator
+  // option is malformed. Creates the link and prints "End of
+  // Initiailization!" when all are fine.
   bool parseCommandLine(int argc, char **argv);
-  // Socket with SO_REUSEADDR, bind to every local address at the port,
-  // listen. False after the failure line when the socket cannot be created
-  // or bound.
+  // The operator options, off when absent: -b ADDRESS (a dotted IPv4
+  // address to bind instead of every interface) and -t SECONDS (1 to
+  // kMaxReceiveSeconds: a deadline on every wait for a node). Arguments are
+  // recognised by their first two characters and each option takes the
+  // next argument, as in Util::parseCoorCmdLine; the later of two equal
+  // options wins. False when an option has no value or a malformed one; the
+  // outputs are then unspecified. Unset options leave their output as it
+  // was.
+  static bool parseOperatorOptions(int argc, char **argv, std::string *bindAddress,
+                                   int *receiveSeconds);
+  // Socket with SO_REUSEADDR, bind to the -b address or every local address
+  // at the port, listen. False after the failure line when the socket
+  // cannot be created or bound. With -t, a wait in accept longer than the
+  // deadline fails as a failed accept does.
   bool openListener();
   // invariantPred and invariantPredPrimed from the model.
   void buildInvariants();
   // Exactly numberOfNodes accept attempts; every accepted node's greeting is
-  // received and dropped. Failed attempts are reported and left out.
+  // received and dropped. Failed attempts are reported and left out. With
+  // -t, every read from an accepted node that waits longer than the
+  // deadline fails as a broken read does (reported, the empty set).
   void acceptNodes();
   // The constant true to every node.
   void openingBroadcast();
@@ -98,6 +115,8 @@ class Coordinator {
   int listenSocket;
   int portNumber;
   int numberOfNodes;
+  std::string bindAddress;  // empty: every interface
+  int receiveSeconds;       // 0: no deadline
 
   bdd_t *currentStates;
   bdd_t *currentStatesPrimed;

@@ -36,7 +36,7 @@ void nodeUsage() { Util::printNodeUsage(); }
 const char *optionValue(int argc, char **argv, int i, void (*usage)()) {
   if (i + 1 >= argc) {
     usage();
-    exit(2);
+    util_exit(2);
   }
   return argv[i + 1];
 }
@@ -79,7 +79,7 @@ int Util::parseCoorCmdLine(int argc, char **argv, int *portNumber, int *numberOf
       *numberOfNodes = atoi(optionValue(argc, argv, i, coorUsage));
     } else if (optionIs(arg, 'h')) {
       coorUsage();
-      exit(0);
+      util_exit(0);
     }
   }
   return 0;
@@ -99,7 +99,7 @@ int Util::parseNodeCmdLine(int argc, char **argv, char **serverAddress, int *ser
       *actionNumber = atoi(optionValue(argc, argv, i, nodeUsage));
     } else if (optionIs(arg, 'h')) {
       nodeUsage();
-      exit(0);
+      util_exit(0);
     }
   }
   return 0;
@@ -110,7 +110,7 @@ void Util::readClock() {
   if (clockSource(&timerNow) == -1) {
     std::cout << "The operating system does not support getting time zone information!"
               << std::endl;
-    exit(1);
+    util_exit(1);
   }
 }
 
@@ -161,7 +161,7 @@ namespace {
 // Prints the line, flushes standard output and ends the process with 1.
 [[noreturn]] void fatalLine(const std::string &line) {
   std::cout << line << std::endl;
-  std::exit(1);
+  util_exit(1);
 }
 
 constexpr const char kFinished[] = "Finished calcualting the MDD from the given string!";

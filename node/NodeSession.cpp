@@ -11,7 +11,9 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <iomanip>
 #include <iostream>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -92,11 +94,15 @@ void NodeSession::reportBrokenOff(const char *where) {
 bool NodeSession::rankingRun() {
   rankingRuns++;
   for (;;) {
+    util->startTimer();
     bdd_t *reach = node->nextBReach();
+    util->pauseSynTimer();
+    util->startTimer();
     // A failed send shows as a closed connection at the receive below.
     (void)sendDiagram(reach);
     bdd_free(reach);
     if (!waitForMessage()) {
+      util->pauseComTimer();
       reportBrokenOff("during a ranking run");
       return false;
     }
@@ -104,9 +110,12 @@ bool NodeSession::rankingRun() {
     std::vector<bdd_t *> rankPrimed;
     bool open = waitForMessage();
     if (open) rankPrimed = link->recvMDDVec(node->getManager(), util, sock);
+    util->pauseComTimer();
+    util->startTimer();
     bool more = open && node->addRank(rank, rankPrimed);
     for (bdd_t *m : rank) bdd_free(m);
     for (bdd_t *m : rankPrimed) bdd_free(m);
+    util->pauseSynTimer();
     if (!open) {
       reportBrokenOff("during a ranking run");
       return false;
@@ -122,26 +131,38 @@ bool NodeSession::rankingRun() {
 int NodeSession::run(int socket) {
   sock = socket;
   bdd_manager *mgr = node->getManager();
+  // Synthesis work (ranking steps, guards) and the link (sending, waiting,
+  // receiving) are timed apart, each interval from its own startTimer.
+  util->initTimer();
+  util->startTimer();
   bdd_t *greeting = bdd_one(mgr);
   bool sent = sendDiagram(greeting);
   bdd_free(greeting);
   if (!sent || !waitForMessage()) {
+    util->pauseComTimer();
     reportBrokenOff("before sending the initial state set");
     return 1;
   }
   bdd_t *initial = link->recvMDD(mgr, util, sock);
+  util->pauseComTimer();
+  util->startTimer();
   bdd_t *initialPrimed = node->primedCopy(initial);
   node->startRanking(initial, initialPrimed);
   bdd_free(initial);
   bdd_free(initialPrimed);
+  util->pauseSynTimer();
   if (!rankingRun()) return 1;
 
   bool endExpected = false;
   for (;;) {
+    util->startTimer();
     bdd_t *guard = node->computeGuard();
+    util->pauseSynTimer();
+    util->startTimer();
     (void)sendDiagram(guard);
     bdd_free(guard);
     if (!waitForMessage()) {
+      util->pauseComTimer();
       if (endExpected) {
         std::cout << "morlet: the coordinator ended the synthesis" << std::endl;
         printProgram();
@@ -156,6 +177,8 @@ int NodeSession::run(int socket) {
       if (i > 0) open = waitForMessage();
       if (open) received[i] = link->recvMDD(mgr, util, sock);
     }
+    util->pauseComTimer();
+    util->startTimer();
     if (open) {
       addCoorIterations++;
       node->acceptGuard();
@@ -174,6 +197,7 @@ int NodeSession::run(int socket) {
     }
     for (bdd_t *m : received)
       if (m != nullptr) bdd_free(m);
+    util->pauseSynTimer();
     if (!open) {
       reportBrokenOff("during an AddCoor iteration");
       return 1;
@@ -190,9 +214,28 @@ void NodeSession::printProgram() {
             << node->getProcess() << " := " << node->getAction() << "), " << lines.size()
             << " guarded commands:" << std::endl;
   for (const std::string &line : lines) std::cout << line << std::endl;
+  std::vector<std::string> compact = node->compactLines();
+  std::cout << "Compact form: " << compact.size()
+            << (compact.size() == 1 ? " guarded command" : " guarded commands") << std::endl;
+  for (const std::string &line : compact) std::cout << "compact: " << line << std::endl;
   std::vector<std::string> states = node->currentStateTexts(util);
   std::cout << "Remaining states: " << states.size() << std::endl;
   for (const std::string &state : states) std::cout << "remaining: " << state << std::endl;
+  std::cout << "Ranks of the last ranking run: " << node->rankCount() << std::endl;
+  for (int k = 0; k < node->rankCount(); k++)
+    for (const std::string &state : node->rankTexts(util, k))
+      std::cout << "rank " << k << ": " << state << std::endl;
+}
+
+void NodeSession::printTimes() {
+  // The microsecond totals are never carried into the seconds.
+  double synthesis = util->getTotalSynTimeInSec() * 1000.0 + util->getTotalSynTimeInMSec() / 1000.0;
+  double communication =
+      util->getTotalComTimeInSec() * 1000.0 + util->getTotalComTimeInMSec() / 1000.0;
+  std::ostringstream line;
+  line << std::fixed << std::setprecision(3) << "morlet: synthesis time " << synthesis
+       << " ms, communication time " << communication << " ms";
+  std::cout << line.str() << std::endl;
 }
 
 int NodeSession::nodeMain(int argc, char **argv) {
@@ -224,6 +267,7 @@ int NodeSession::nodeMain(int argc, char **argv) {
                 << std::endl;
       NodeSession session(&node, &util, &link);
       status = session.run(s);
+      session.printTimes();
       close(s);
     }
     node.release();

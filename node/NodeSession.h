@@ -9,6 +9,10 @@
 // iteration with no stuck state or no invariant state left; a close right
 // after the next guard is then the normal end, and a close anywhere else
 // means the coordinator went away mid-run.
+//
+// At the normal end the node prints its synthesized action (one command per
+// guard minterm, then the compact form), the remaining states and the ranks
+// of the last ranking run.
 #ifndef MORLET_NODESESSION_H
 #define MORLET_NODESESSION_H
 
@@ -36,6 +40,10 @@ class NodeSession {
 
   // AddCoor iterations whose guard the coordinator acted on.
   int getAddCoorIterations() const;
+
+  // The closing line with the time the last run spent on synthesis work
+  // and on the link: "morlet: synthesis time S ms, communication time C ms".
+  void printTimes();
 
   // The whole node process: command line, model, connection, conversation,
   // release. Returns the exit status (2 for a bad command line).

@@ -216,6 +216,57 @@ std::vector<std::string> SynthesisNode::programLines(Util *util) {
   return lines;
 }
 
+std::vector<GuardCover::Cube> SynthesisNode::guardCubes(const std::vector<int> &ids) {
+  array_t *mvars = mdd_ret_mvar_list(manager);
+  std::vector<GuardCover::Cube> cubes;
+  if (programGuard == nullptr) return cubes;
+  bdd_t *guard = projectReadable(programGuard);
+  bdd_gen *gen;
+  array_t *bits;
+  foreach_bdd_cube(guard, gen, bits) {
+    GuardCover::Cube c;
+    for (int id : ids) {
+      mvar_type mv = array_fetch(mvar_type, mvars, id);
+      std::vector<bool> values(mv.values, false);
+      // Value v is allowed when every bit of its code agrees with the cube.
+      for (int v = 0; v < mv.values; v++) {
+        bool agrees = true;
+        for (int b = 0; b < mv.encode_length && agrees; b++) {
+          int entry = array_fetch(int, bits, mdd_ret_bvar_id(&mv, b));
+          int bit = (v >> (mv.encode_length - 1 - b)) & 1;
+          agrees = entry == 2 || entry == bit;
+        }
+        values[v] = agrees;
+      }
+      c.push_back(values);
+    }
+    cubes.push_back(c);
+  }
+  bdd_free(guard);
+  return cubes;
+}
+
+std::vector<std::string> SynthesisNode::compactLines() {
+  array_t *mvars = mdd_ret_mvar_list(manager);
+  std::vector<int> ids = readableVars();
+  std::vector<int> domains;
+  std::vector<std::string> names;
+  for (int id : ids) {
+    mvar_type mv = array_fetch(mvar_type, mvars, id);
+    domains.push_back(mv.values);
+    names.push_back(mv.name);
+  }
+  std::string command = " -> x" + std::to_string(process) + " := " + std::to_string(action);
+  std::vector<std::string> lines;
+  for (const GuardCover::Cube &c : GuardCover::minimise(domains, guardCubes(ids)))
+    lines.push_back(GuardCover::guardText(names, c) + command);
+  return lines;
+}
+
+std::vector<std::string> SynthesisNode::rankTexts(Util *util, int k) {
+  return mintermTexts(util, getRank(k), model->getUnPrimedmVarsMap());
+}
+
 std::vector<std::string> SynthesisNode::currentStateTexts(Util *util) {
   return mintermTexts(util, current, model->getUnPrimedmVarsMap());
 }

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "GuardCover.h"
 #include "ProgramStructure.h"
 #include "Util.h"
 #include "kzuPort/bdd.h"
@@ -73,6 +74,11 @@ class SynthesisNode {
   bdd_t *getProgramGuard() const;
   // One guarded command per guard minterm: "x1 = 0 x2 = 1 -> x1 := 1".
   std::vector<std::string> programLines(Util *util);
+  // The same action as few guarded commands with multi-valued literals
+  // (GuardCover): "x1 != 0 & x2 = 0 -> x1 := 0"; none for an empty guard.
+  std::vector<std::string> compactLines();
+  // Rank k of the current ranking run as minterm texts over x1, x2, x3.
+  std::vector<std::string> rankTexts(Util *util, int k);
   // The current states as minterm texts over x1, x2, x3.
   std::vector<std::string> currentStateTexts(Util *util);
   // f over the next-state variables.
@@ -89,6 +95,9 @@ class SynthesisNode {
   // f with the variables process j cannot read quantified away.
   bdd_t *projectReadable(bdd_t *f);
   std::vector<std::string> mintermTexts(Util *util, bdd_t *f, std::map<int, std::string> labels);
+  // The program guard's cubes as multi-valued cubes over the readable
+  // variables (codes beyond a domain left out).
+  std::vector<GuardCover::Cube> guardCubes(const std::vector<int> &ids);
 
   ProgramStructure *model;
   mdd_manager *manager;

@@ -4,10 +4,13 @@
 //
 // Input: files (node logs) holding guarded commands, one per line,
 //   x1 = 0 x2 = 1 -> x1 := 1
+//   x1 != 0 & x2 in {1,3} -> x1 := 1
 // and the remaining states, one per line,
 //   remaining: x1 = 0 x2 = 1 x3 = 1
 // Every file that lists remaining states must list the same set; with
-// --all-states every state counts as remaining. Other lines are ignored.
+// --all-states every state counts as remaining. Lines "compact: COMMAND"
+// give the compact form of the same program: it must allow exactly the
+// moves the other commands allow, in every state. Other lines are ignored.
 //
 // The invariant is (x1 = x2) or (x2 = x3); process j reads x_{j-1}, x_j,
 // x_{j+1}. The program passes when, among the remaining states:
@@ -18,136 +21,28 @@
 //    state of the invariant.
 // Exit status: 0 when the program passes, 1 when it fails, 2 for bad input.
 #include <array>
-#include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <set>
-#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include "run_logs.h"
 
 namespace {
 
-const int kVars = 3;
-const int kValues = 4;
-const int kStates = 64;
+using runlog::Command;
+using runlog::decode;
+using runlog::inInvariant;
+using runlog::kStates;
+using runlog::State;
+using runlog::stateText;
+
 const size_t kShownViolations = 10;
-
-typedef std::array<int, kVars> State;  // values of x1, x2, x3
-
-State decode(int index) { return State{index / 16, (index / 4) % 4, index % 4}; }
-
-int encode(const State &s) { return s[0] * 16 + s[1] * 4 + s[2]; }
-
-std::string stateText(int index) {
-  State s = decode(index);
-  std::ostringstream out;
-  out << "(x1 = " << s[0] << ", x2 = " << s[1] << ", x3 = " << s[2] << ")";
-  return out.str();
-}
-
-bool inInvariant(int index) {
-  State s = decode(index);
-  return s[0] == s[1] || s[1] == s[2];
-}
-
-struct Command {
-  std::vector<std::pair<int, int>> guard;  // (variable 0..2, value)
-  int process;                             // 1..3
-  int value;
-  std::string text;
-
-  bool enabled(const State &s) const {
-    for (const auto &g : guard)
-      if (s[g.first] != g.second) return false;
-    return true;
-  }
-  int apply(int index) const {
-    State s = decode(index);
-    s[process - 1] = value;
-    return encode(s);
-  }
-};
-
-// "x<d>" with d in 1..3; returns the variable index 0..2 or -1.
-int parseVar(const std::string &token) {
-  if (token.size() != 2 || token[0] != 'x' || token[1] < '1' || token[1] > '3') return -1;
-  return token[1] - '1';
-}
-
-int parseValue(const std::string &token) {
-  if (token.size() != 1 || token[0] < '0' || token[0] >= '0' + kValues) return -1;
-  return token[0] - '0';
-}
-
-// Reads "x1 = 0 x2 = 1 " style assignments from `in` until `stop` (or the
-// end); false on anything else.
-bool parseAssignments(std::istringstream &in, const std::string &stop,
-                      std::vector<std::pair<int, int>> *out, bool *sawStop) {
-  std::string token;
-  *sawStop = false;
-  while (in >> token) {
-    if (!stop.empty() && token == stop) {
-      *sawStop = true;
-      return true;
-    }
-    std::string eq, value;
-    int var = parseVar(token);
-    if (var < 0 || !(in >> eq) || eq != "=" || !(in >> value) || parseValue(value) < 0)
-      return false;
-    out->push_back({var, parseValue(value)});
-  }
-  return true;
-}
-
-bool parseCommand(const std::string &line, Command *cmd, std::string *error) {
-  std::istringstream in(line);
-  bool sawArrow = false;
-  if (!parseAssignments(in, "->", &cmd->guard, &sawArrow) || !sawArrow) {
-    *error = "cannot read the guard";
-    return false;
-  }
-  std::string var, assign, value, rest;
-  if (!(in >> var >> assign >> value) || parseVar(var) < 0 || assign != ":=" ||
-      parseValue(value) < 0 || (in >> rest)) {
-    *error = "cannot read the assignment";
-    return false;
-  }
-  cmd->process = parseVar(var) + 1;
-  cmd->value = parseValue(value);
-  std::set<int> seen;
-  for (const auto &g : cmd->guard) {
-    if (!seen.insert(g.first).second) {
-      *error = "names x" + std::to_string(g.first + 1) + " twice";
-      return false;
-    }
-    int distance = g.first + 1 - cmd->process;
-    if (distance < -1 || distance > 1) {
-      *error = "reads x" + std::to_string(g.first + 1) + ", which process " +
-               std::to_string(cmd->process) + " cannot read";
-      return false;
-    }
-  }
-  cmd->text = line;
-  return true;
-}
-
-bool parseState(const std::string &text, int *index) {
-  std::istringstream in(text);
-  std::vector<std::pair<int, int>> values;
-  bool sawStop = false;
-  if (!parseAssignments(in, "", &values, &sawStop) || values.size() != kVars) return false;
-  State s{-1, -1, -1};
-  for (const auto &v : values) {
-    if (s[v.first] >= 0) return false;
-    s[v.first] = v.second;
-  }
-  *index = encode(s);
-  return true;
-}
 
 struct Input {
   std::vector<Command> commands;
+  std::vector<Command> compact;
   bool haveStates = false;
   std::set<int> remaining;
   std::string statesFrom;
@@ -155,49 +50,34 @@ struct Input {
 
 // 0 on success, else prints the reason and returns 2.
 int readFile(const std::string &path, Input *input) {
-  std::ifstream file(path);
-  if (!file) {
-    std::cout << "kelvax_check: cannot read " << path << std::endl;
+  runlog::NodeLog log;
+  std::string error;
+  if (!runlog::readLog(path, &log, &error)) {
+    std::cout << "kelvax_check: " << error << std::endl;
     return 2;
   }
-  std::set<int> states;
-  bool haveStates = false;
-  std::string line;
-  int number = 0;
-  while (std::getline(file, line)) {
-    number++;
-    const std::string prefix = "remaining: ";
-    if (line.compare(0, prefix.size(), prefix) == 0) {
-      int index = 0;
-      if (!parseState(line.substr(prefix.size()), &index)) {
-        std::cout << "kelvax_check: " << path << ":" << number << ": cannot read the state \""
-                  << line << "\"" << std::endl;
-        return 2;
-      }
-      states.insert(index);
-      haveStates = true;
-    } else if (line.find(" -> ") != std::string::npos) {
-      Command cmd;
-      std::string error;
-      if (!parseCommand(line, &cmd, &error)) {
-        std::cout << "kelvax_check: " << path << ":" << number << ": \"" << line << "\" "
-                  << error << std::endl;
-        return 2;
-      }
-      input->commands.push_back(cmd);
-    }
-  }
-  if (haveStates) {
-    if (input->haveStates && states != input->remaining) {
+  input->commands.insert(input->commands.end(), log.commands.begin(), log.commands.end());
+  input->compact.insert(input->compact.end(), log.compact.begin(), log.compact.end());
+  if (log.haveStates) {
+    if (input->haveStates && log.remaining != input->remaining) {
       std::cout << "kelvax_check: " << path << " and " << input->statesFrom
                 << " list different remaining states" << std::endl;
       return 2;
     }
     input->haveStates = true;
-    input->remaining = states;
+    input->remaining = log.remaining;
     input->statesFrom = path;
   }
   return 0;
+}
+
+// Every (state, process, value) some command allows, over all 64 states.
+std::set<std::tuple<int, int, int>> movesOf(const std::vector<Command> &commands) {
+  std::set<std::tuple<int, int, int>> moves;
+  for (int s = 0; s < kStates; s++)
+    for (const Command &c : commands)
+      if (c.enabled(decode(s))) moves.insert(std::make_tuple(s, c.process, c.value));
+  return moves;
 }
 
 void report(const std::string &what, const std::vector<std::string> &violations) {
@@ -318,7 +198,22 @@ int main(int argc, char **argv) {
   for (int s = 0; s < kStates; s++)
     if (remaining[s] && !inInvariant(s) && depth[s] > longest) longest = depth[s];
 
-  bool ok = deadlocks.empty() && escapes.empty() && cycles.empty() && closure.empty();
+  // The compact form against the commands, state by state.
+  std::vector<std::string> differences;
+  if (!input.compact.empty()) {
+    std::set<std::tuple<int, int, int>> plain = movesOf(input.commands),
+                                        compact = movesOf(input.compact);
+    for (int side = 0; side < 2; side++)
+      for (const auto &m : side == 0 ? plain : compact)
+        if (!(side == 0 ? compact : plain).count(m))
+          differences.push_back("x" + std::to_string(std::get<1>(m)) + " := " +
+                                std::to_string(std::get<2>(m)) + " in " +
+                                stateText(std::get<0>(m)) +
+                                (side == 0 ? ": not in the compact form" : ": only in the compact form"));
+  }
+
+  bool ok = deadlocks.empty() && escapes.empty() && cycles.empty() && closure.empty() &&
+            differences.empty();
   if (deadlocks.empty())
     std::cout << "kelvax_check: no deadlock outside the invariant" << std::endl;
   else
@@ -334,6 +229,13 @@ int main(int argc, char **argv) {
               << std::endl;
   else
     report("steps that break the invariant's closure:", closure);
+  if (!input.compact.empty()) {
+    if (differences.empty())
+      std::cout << "kelvax_check: the compact form (" << input.compact.size()
+                << " guarded commands) allows exactly the same moves" << std::endl;
+    else
+      report("moves on which the compact form and the guarded commands differ:", differences);
+  }
   std::cout << (ok ? "kelvax_check: the program is correct" : "kelvax_check: the program is NOT correct")
             << std::endl;
   return ok ? 0 : 1;

@@ -1,6 +1,7 @@
 // Handle layer: phases, node inspection, sizes, smoothing, the cube and node
 // generators, and the fatal paths.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <random>
 #include <set>
@@ -8,6 +9,7 @@
 
 #include "kzuBdd/kzuBddInt.h"
 #include "kzuPort/bdd.h"
+#include "support/output.h"
 #include "support/truth_table.h"
 
 namespace {
@@ -281,6 +283,36 @@ TEST_F(HandlesDeath, FatalPaths) {
   bdd_free(f);
   EXPECT_EXIT(bdd_and(&stale, v[2], 1, 1), testing::ExitedWithCode(1),
               "^BDD library: error: bdd_check_arguments: argument has zero references\n$");
+  // A released record waits on the free list, still marked: a second
+  // release is caught until the record is handed out again.
+  bdd_t *g = bdd_or(v[0], v[1], 1, 1);
+  bdd_free(g);
+  EXPECT_DEATH(bdd_free(g), "\nbdd_free: trying to free a freed bdd_t\n");
+  bdd_t *again = bdd_or(v[2], v[3], 1, 1);
+  EXPECT_EQ(again, g);
+  EXPECT_EQ(tt(again), var(2) | var(3));
+  bdd_free(again);
+}
+
+// Memory that runs out behind an out-of-memory hook that returns: the
+// handle layer reports it instead of using a null record.
+void oomHookReturns(size_t) {}
+
+void dupUntilMemoryRunsOut(bdd_t *f) {
+  MMoutOfMemory = oomHookReturns;
+  std::vector<bdd_t *> held;
+  held.reserve(1 << 22);
+  struct rlimit lim;
+  getrlimit(RLIMIT_AS, &lim);
+  lim.rlim_cur = 0;  // no further memory from the system
+  setrlimit(RLIMIT_AS, &lim);
+  for (int i = 0; i < (1 << 22); i++) held.push_back(bdd_dup(f));
+}
+
+TEST_F(HandlesDeath, OutOfMemoryForHandlesIsReported) {
+  if (KZ_UNDER_ASAN) GTEST_SKIP() << "address-space limit conflicts with the sanitizer";
+  EXPECT_EXIT(dupUntilMemoryRunsOut(v[0]), testing::ExitedWithCode(1),
+              "^BDD library: error: bdd_construct_bdd_t: possible memory overflow\n$");
 }
 
 }  // namespace

@@ -6,8 +6,7 @@
 #include <set>
 #include <vector>
 
-#include "kzuBdd/kzuBddInt.h"
-#include "kzuPort/bdd.h"
+#include "kzuPort/bddInt.h"
 #include "support/truth_table.h"
 
 namespace {
@@ -126,6 +125,91 @@ TEST_F(HandleOps, SubstitutionCofactorsAndComposition) {
   EXPECT_EQ(tt(keep(bdd_cofactor(f, v[0]))), var(2) | var(4));
   EXPECT_EQ(tt(keep(bdd_cofactor_array(f, Array({v[0], keep(bdd_not(v[4]))})))), var(2));
   EXPECT_EQ(tt(keep(bdd_compose(f, v[4], And(v[5], v[6])))), (var(0) & var(2)) | (var(5) & var(6)));
+}
+
+// Variable lists are kept as named associations (at most BDD_PORT_ASSOCS):
+// lists met again, lists in turn, more lists than are kept, lists with
+// functions that are no variables, and lists met again after a collection
+// all give the truth table's answer, and a list met again adds nothing.
+TEST_F(HandleOps, VariableListsAreKeptAndMetAgain) {
+  std::mt19937 rng(17);
+  bdd_t *f = Or(Or(And(v[0], v[5]), And(v[1], keep(bdd_not(v[6])))), And(v[2], Or(v[3], v[7])));
+  bdd_t *g = Or(And(v[4], v[1]), keep(bdd_xor(v[6], v[2])));
+  TruthTable tf = tt(f), tg = tt(g);
+  // Fresh handles on the same variables: the lists are compared by edge.
+  auto vars = [&](std::vector<int> ids) {
+    std::vector<bdd_t *> hs;
+    for (int id : ids) hs.push_back(keep(bdd_get_variable(mgr, (bdd_variableId)id)));
+    return Array(hs);
+  };
+  auto exists = [](TruthTable t, const std::vector<int> &ids) {
+    for (int id : ids) t = t.exists(id);
+    return t;
+  };
+  // Simultaneous substitution of new_i for variable old_i.
+  auto substitute = [&](const TruthTable &t, const std::vector<int> &olds, const std::vector<TruthTable> &news) {
+    TruthTable r(N);
+    for (uint32_t a = 0; a < r.size(); a++) {
+      uint32_t b = a;
+      for (size_t i = 0; i < olds.size(); i++) b = (b & ~(1u << olds[i])) | ((uint32_t)news[i].get(a) << olds[i]);
+      r.set(a, t.get(b));
+    }
+    return r;
+  };
+  const std::vector<std::vector<int>> lists = {{0, 1}, {2}, {5, 3, 1}, {7, 6},   {0, 2, 4, 6}, {1, 3},
+                                               {4},    {6}, {0, 7},    {3, 4, 5}, {2, 6}};
+  bdd_port_state *state = bdd_port_state_of((kzu_bdd_manager)mgr);
+  for (int round = 0; round < 120; round++) {
+    const std::vector<int> &ids = lists[rng() % lists.size()];
+    int kept = state->assocs;
+    switch (rng() % 4) {
+      case 0:
+        EXPECT_EQ(tt(keep(bdd_smooth(f, vars(ids)))), exists(tf, ids));
+        break;
+      case 1:
+        EXPECT_EQ(tt(keep(bdd_and_smooth(f, g, vars(ids)))), exists(tf & tg, ids));
+        break;
+      case 2: {
+        // Each variable of the list takes the next one's place (a rotation).
+        std::vector<int> news;
+        std::vector<TruthTable> nt;
+        for (size_t i = 0; i < ids.size(); i++) news.push_back(ids[(i + 1) % ids.size()]);
+        for (int id : news) nt.push_back(var(id));
+        EXPECT_EQ(tt(keep(bdd_substitute(f, vars(ids), vars(news)))), substitute(tf, ids, nt));
+        break;
+      }
+      default: {
+        // Functions that are no variables go through the temporary association.
+        std::vector<bdd_t *> news;
+        std::vector<TruthTable> nt;
+        for (int id : ids) {
+          news.push_back(And(v[(id + 1) % N], v[(id + 3) % N]));
+          nt.push_back(tt(news.back()));
+        }
+        EXPECT_EQ(tt(keep(bdd_substitute(f, vars(ids), Array(news)))), substitute(tf, ids, nt));
+        EXPECT_EQ(state->assocs, kept);
+        break;
+      }
+    }
+    EXPECT_LE(state->assocs, BDD_PORT_ASSOCS);
+    if (round % 30 == 29) {
+      for (bdd_t *h : owned)
+        if (h != f && h != g) bdd_free(h);
+      owned = {f, g};
+      kzu_bdd_gc((kzu_bdd_manager)mgr);
+    }
+  }
+  // Every kept list is met again without a new association.
+  int kept = state->assocs;
+  EXPECT_EQ(kept, BDD_PORT_ASSOCS);
+  for (int k = 0; k < kept; k++) {
+    bdd_port_assoc a = state->assoc[k];
+    if (a.pairs) continue;
+    std::vector<int> ids;
+    for (int i = 0; i < a.n; i++) ids.push_back((int)(kzu_bdd_if_id((kzu_bdd_manager)mgr, a.edges[i]) - 1));
+    EXPECT_EQ(tt(keep(bdd_smooth(g, vars(ids)))), exists(tg, ids));
+    EXPECT_EQ(state->assocs, kept);
+  }
 }
 
 TEST_F(HandleOps, Relations) {
@@ -345,8 +429,8 @@ TEST_F(NodeCopy, WalksListEveryReferenceOnceAndBuildTheFunctionAgain) {
 // met through the walk's hash table instead of its map.
 TEST_F(NodeCopy, WalksNodesOutsideTheSlabRange) {
   kzu_bdd_manager m = (kzu_bdd_manager)mgr;
-  m->slab_room = m->slab_count;
-  bdd_reserve_node_records(m, 2 * BDD_SLAB_RECORDS);
+  bdd_limit_slab_range(m, m->slab_count);
+  bdd_reserve_node_records(m, 2 * BDD_SLAB_RECORDS);  // new nodes come from the newest slab
   std::mt19937 rng(18);
   long outside = 0;
   for (int i = 0; i < 30; i++) {
@@ -431,6 +515,40 @@ TEST(NodeCopyLarge, BuildsThroughCollectionsAndReorderings) {
   bdd_free(f);
   bdd_end(from);
   bdd_end(to);
+}
+
+// The sizing call through the handle layer: no collection below the floor
+// it sets, where the default floor of 10000 live nodes collects.
+TEST(HandleSizing, SizingReachesTheEngine) {
+  for (long floor : {0L, 200000L}) {
+    bdd_manager *mgr = bdd_start(20);
+    if (floor > 0) bdd_set_sizing(mgr, floor, 0);
+    std::vector<bdd_t *> v;
+    for (int i = 0; i < 20; i++) v.push_back(bdd_get_variable(mgr, (bdd_variableId)i));
+    // Parities of random variable sets, each freed at once: garbage only.
+    std::mt19937 rng(5);
+    for (int round = 0; round < 4000; round++) {
+      bdd_t *acc = bdd_zero(mgr);
+      for (int i = 0; i < 20; i++) {
+        if (rng() % 2 == 0) continue;
+        bdd_t *next = bdd_xor(acc, v[(size_t)i]);
+        bdd_free(acc);
+        acc = next;
+      }
+      bdd_free(acc);
+    }
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *fp = open_memstream(&buf, &len);
+    bdd_print_stats(mgr, fp);
+    fclose(fp);
+    std::string stats(buf, len);
+    free(buf);
+    bool collected = stats.find("Number of garbage collections: 0\n") == std::string::npos;
+    EXPECT_EQ(collected, floor == 0) << stats;
+    for (bdd_t *x : v) bdd_free(x);
+    bdd_end(mgr);
+  }
 }
 
 using HandleOpsDeath = HandleOps;

@@ -1,5 +1,6 @@
 // Smoke run of the benchmark workloads at their smallest sizes: the check
-// values only, no timing.
+// values only, no timing. The engine-level versions must do the work of the
+// handle-layer ones (same results, same peak of live nodes).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -46,4 +47,71 @@ TEST(BenchSmoke, TextFormRoundTripsAndRenames) {
   EXPECT_TRUE(r.ok) << r.note;
   EXPECT_EQ(r.count, kzb_multiplier_bruteforce(7));
   EXPECT_GT(r.text_bytes, r.nodes);
+}
+
+// The same operations in the same order leave the same results and pass
+// through the same peak of live nodes.
+static void expectSameRun(const kzb_result &engine, const kzb_result &handle, const char *what) {
+  EXPECT_EQ(engine.count, handle.count) << what;
+  EXPECT_EQ(engine.nodes, handle.nodes) << what;
+  EXPECT_EQ(engine.iterations, handle.iterations) << what;
+  EXPECT_EQ(engine.peak_nodes, handle.peak_nodes) << what;
+}
+
+TEST(BenchSmoke, EngineLevelWorkloadsMatchTheHandleLayer) {
+  kzb_result q = kzb_engine_queens(8);
+  EXPECT_EQ(q.count, 92);
+  expectSameRun(q, kzb_queens(8), "queens 8");
+  for (int n : {4, 7}) {
+    kzb_result m = kzb_engine_multiplier(n);
+    EXPECT_EQ(m.count, kzb_multiplier_bruteforce(n)) << "multiplier " << n;
+    expectSameRun(m, kzb_multiplier(n), "multiplier");
+  }
+  for (bool fused : {true, false}) {
+    kzb_result m = kzb_engine_milner(5, fused);
+    EXPECT_EQ(m.iterations, 6 * 5 - 3);
+    EXPECT_EQ(m.count, 5 * std::ldexp(1.0, 5 + 1));
+    expectSameRun(m, kzb_milner(5, fused), fused ? "milner fused" : "milner split");
+  }
+}
+
+TEST(BenchSmoke, LineReachesEveryStateAsTheBruteForceSays) {
+  // One process: x0 climbs from 0 to 7 in seven steps, the eighth pre-image
+  // adds nothing.
+  long iterations = 0;
+  EXPECT_EQ(kzb_line_bruteforce(1, &iterations), 8);
+  EXPECT_EQ(iterations, 8);
+  for (int n = 1; n <= 3; n++) {
+    double states = kzb_line_bruteforce(n, &iterations);
+    EXPECT_EQ(states, std::ldexp(1.0, 3 * n)) << "processes " << n;
+    EXPECT_EQ(iterations, 7 * n + 1) << "processes " << n;
+    kzb_result fused = kzb_line(n, true);
+    kzb_result split = kzb_line(n, false);
+    for (const kzb_result &r : {fused, split}) {
+      EXPECT_EQ(r.count, states) << "processes " << n;
+      EXPECT_EQ(r.onset, states) << "processes " << n;
+      EXPECT_EQ(r.iterations, iterations) << "processes " << n;
+    }
+  }
+}
+
+// With the engine's own sizing the workloads collect garbage between their
+// operations: a reference too few or too many in their own bookkeeping shows
+// here.
+TEST(BenchSmoke, WorkloadsHoldTheirReferencesThroughCollections) {
+  kzb_default_sizing = true;
+  kzb_result q = kzb_engine_queens(7);
+  EXPECT_EQ(q.count, 40);
+  EXPECT_GT(q.gcs, 0);
+  for (bool fused : {true, false}) {
+    kzb_result m = kzb_engine_milner(12, fused);
+    EXPECT_EQ(m.iterations, 6 * 12 - 3);
+    EXPECT_EQ(m.count, 12 * std::ldexp(1.0, 12 + 1));
+    EXPECT_GT(m.gcs, 0);
+    kzb_result line = kzb_line(8, fused);
+    EXPECT_EQ(line.count, std::ldexp(1.0, 3 * 8));
+    EXPECT_EQ(line.iterations, 7 * 8 + 1);
+    EXPECT_GT(line.gcs, 0);
+  }
+  kzb_default_sizing = false;
 }

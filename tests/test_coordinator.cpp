@@ -2,7 +2,10 @@
 // loopback that check the conversation byte by byte, its failure paths, and
 // the AddCoor steps driven in-process over socket pairs.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <memory>
@@ -249,6 +252,109 @@ TEST(CoordinatorAccept, FailedAcceptsAreReportedCountedAndLeftOut) {
             "after accept ...",
             "Synthesis Coordinator: unable to accept connections!",
             "End of receiving addresses!"}));
+}
+
+// ---- Operator controls ------------------------------------------------------------
+
+TEST(CoordinatorOperatorControls, ValuesAreCheckedAndTheLaterOptionWins) {
+  auto parse = [](std::vector<std::string> args, std::string *bind, int *seconds) {
+    args.insert(args.begin(), "kelvax");
+    std::vector<char *> argv;
+    for (auto &a : args) argv.push_back(&a[0]);
+    return Coordinator::parseOperatorOptions((int)argv.size(), argv.data(), bind, seconds);
+  };
+  std::string bind;
+  int seconds = 0;
+  EXPECT_TRUE(parse({"-p", "5000", "-n", "2"}, &bind, &seconds));
+  EXPECT_EQ(bind, "");
+  EXPECT_EQ(seconds, 0);
+  EXPECT_TRUE(parse({"-bind", "10.1.2.3", "-B", "127.0.0.1", "-t", "5", "-T", "86400"}, &bind, &seconds));
+  EXPECT_EQ(bind, "127.0.0.1");
+  EXPECT_EQ(seconds, 86400);
+  for (std::vector<std::string> bad :
+       {std::vector<std::string>{"-b", "localhost"}, {"-b", "1.2.3"}, {"-b"}, {"-t", "0"}, {"-t", "86401"},
+        {"-t", "5s"}, {"-t", "-5"}, {"-t"}})
+    EXPECT_FALSE(parse(bad, &bind, &seconds)) << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
+
+  // A malformed one stops the run before the socket, with the usage text.
+  std::vector<std::string> args = {"kelvax", "-p", "5000", "-n", "1", "-t", "never"};
+  std::vector<char *> argv;
+  for (auto &a : args) argv.push_back(&a[0]);
+  Coordinator c;
+  testing::internal::CaptureStdout();
+  c.initialise();
+  bool parsed = c.parseCommandLine((int)argv.size(), argv.data());
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(parsed);
+  EXPECT_NE(out.find("Usage:\n    kelvax -p (port no.) -n (number of synthesis nodes)\n"), std::string::npos);
+  EXPECT_EQ(out.find("End of Initiailization!"), std::string::npos);
+}
+
+// The coordinator through start-up and the listening socket on a free port,
+// with the given operator options after -p and -n.
+struct OperatedCoordinator {
+  OperatedCoordinator(int nodes, std::vector<std::string> options) : port(run_test::freePort()) {
+    args = {"kelvax", "-p", std::to_string(port), "-n", std::to_string(nodes)};
+    args.insert(args.end(), options.begin(), options.end());
+    for (auto &a : args) argv.push_back(&a[0]);
+    testing::internal::CaptureStdout();
+    c.initialise();
+    listening = c.parseCommandLine((int)argv.size(), argv.data()) && c.openListener();
+    c.buildInvariants();
+  }
+  std::string output() { return testing::internal::GetCapturedStdout(); }
+  int port;
+  std::vector<std::string> args;
+  std::vector<char *> argv;
+  Coordinator c;
+  bool listening = false;
+};
+
+std::string boundAddress(int sock) {
+  struct sockaddr_in a;
+  socklen_t length = sizeof a;
+  if (getsockname(sock, (struct sockaddr *)&a, &length) != 0) return "?";
+  char text[INET_ADDRSTRLEN];
+  return inet_ntop(AF_INET, &a.sin_addr, text, sizeof text) ? text : "?";
+}
+
+TEST(CoordinatorOperatorControls, BindsOneAddressOnlyWhenAsked) {
+  {
+    OperatedCoordinator every(0, {});
+    every.output();
+    ASSERT_TRUE(every.listening);
+    EXPECT_EQ(boundAddress(every.c.getListenSocket()), "0.0.0.0");
+  }
+  {
+    OperatedCoordinator loopback(0, {"-b", "127.0.0.1"});
+    loopback.output();
+    ASSERT_TRUE(loopback.listening);
+    EXPECT_EQ(boundAddress(loopback.c.getListenSocket()), "127.0.0.1");
+  }
+  // An address that is no local one cannot be bound: status 1 in a run.
+  OperatedCoordinator foreign(0, {"-b", "192.0.2.1"});
+  std::string out = foreign.output();
+  EXPECT_FALSE(foreign.listening);
+  EXPECT_NE(out.find("Synthesis Coordinator: cannot bind the local address!\n"), std::string::npos);
+}
+
+// With -t, a node that connects and never speaks and a node that never
+// connects each cost one deadline: the silent node's greeting fails as a
+// broken read does, the missing node as a failed accept.
+TEST(CoordinatorOperatorControls, DeadlineEndsWaitsForSilentAndMissingNodes) {
+  OperatedCoordinator oc(2, {"-b", "127.0.0.1", "-t", "1"});
+  int silent = oc.listening ? run_test::connectLoopback(oc.port, 20000) : -1;
+  if (silent >= 0) oc.c.acceptNodes();
+  std::string out = oc.output();
+  ASSERT_TRUE(oc.listening && silent >= 0) << out;
+  EXPECT_EQ(oc.c.getAddresses().size(), 1u);
+  EXPECT_EQ(1, countLinesStartingWith(out, "Unable to receive the size value!"));
+  EXPECT_EQ(1, countLinesStartingWith(out, "Synthesis Coordinator: unable to accept connections!"));
+  EXPECT_NE(out.find("Number of accepted connections 1\n"), std::string::npos);
+  EXPECT_TRUE(run_test::linesInOrder(out, {"Unable to receive the size value!", "after accept ...",
+                                           "Synthesis Coordinator: unable to accept connections!",
+                                           "End of receiving addresses!"}));
+  close(silent);
 }
 
 // ---- AddCoor in-process -------------------------------------------------------

@@ -13,16 +13,19 @@
 #include <vector>
 
 #include "support/fake_node.h"
+#include "support/program_model.h"
 
 using run_test::Child;
 using run_test::countLinesStartingWith;
 using run_test::findLine;
 using run_test::lastLine;
 using run_test::Peer;
+using model_test::referenceProgram;
 
 namespace {
 
 const int kRunTimeoutMs = 180000;
+
 
 std::vector<std::string> morletArgs(int port, int process, int action) {
   return {MORLET_BIN, "-i", "127.0.0.1", "-p", std::to_string(port), "-n",
@@ -78,18 +81,40 @@ TEST(WholeRun, TwelveReferenceNodesSynthesizeACorrectProgram) {
   EXPECT_EQ(0, run_test::countOccurrences(out, "AddCoor: Received an empty guard from node "));
   EXPECT_EQ(0, countLinesStartingWith(out, "Synthesis Coordinator:"));
 
-  int commands = 0;
+  int commands = 0, compact = 0;
   for (size_t i = 0; i < run.nodes.size(); i++) {
     EXPECT_EQ(0, run.nodes[i]->exitCode()) << run.nodeLogs[i];
     std::string log = run.nodes[i]->output();
     EXPECT_NE(std::string::npos, findLine(log, "morlet: the coordinator ended the synthesis"))
         << run.nodeLogs[i];
     EXPECT_NE(std::string::npos, findLine(log, "Remaining states: 64")) << run.nodeLogs[i];
+    EXPECT_EQ(1, countLinesStartingWith(log, "morlet: synthesis time ")) << run.nodeLogs[i];
     commands += countLinesStartingWith(log, "x");
+    compact += countLinesStartingWith(log, "compact: ");
   }
   EXPECT_GT(commands, 0);
+  EXPECT_GT(compact, 0);
+  EXPECT_LE(compact, 36);
   std::string verdict = run.check();
   EXPECT_NE(std::string::npos, verdict.find("kelvax_check: the program is correct")) << verdict;
+  EXPECT_NE(std::string::npos, verdict.find("allows exactly the same moves")) << verdict;
+
+  // The report reads every node's times and ranks.
+  std::vector<std::string> argv = {KELVAX_REPORT_BIN, "--svg", run.dir + "/recovery.svg",
+                                   "--json", run.dir + "/summary.json"};
+  argv.insert(argv.end(), run.nodeLogs.begin(), run.nodeLogs.end());
+  Child report(argv, run.dir + "/report.log");
+  ASSERT_TRUE(report.waitFor(30000));
+  EXPECT_EQ(0, report.exitCode()) << report.output();
+  std::ifstream json(run.dir + "/summary.json");
+  std::string summary((std::istreambuf_iterator<char>(json)), std::istreambuf_iterator<char>());
+  EXPECT_NE(std::string::npos, summary.find("\"guarded_commands\": " + std::to_string(commands)));
+  EXPECT_NE(std::string::npos, summary.find("\"compact_commands\": " + std::to_string(compact)));
+  EXPECT_EQ(std::string::npos, summary.find("null")) << summary;
+  std::ifstream svg(run.dir + "/recovery.svg");
+  std::string picture((std::istreambuf_iterator<char>(svg)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(28, run_test::countOccurrences(picture, "data-rank=\"0\""));
+  EXPECT_EQ(36, run_test::countOccurrences(picture, "data-rank=\"1\""));
 }
 
 TEST(WholeRun, ANodeThatDiesMidRunLeavesTheOthersToFinish) {
@@ -129,27 +154,6 @@ class CheckerTest : public ::testing::Test {
  protected:
   void SetUp() override { dir = run_test::makeTempDir("checker"); }
 
-  // The reference program: x1 and x3 copy x2, x2 copies a neighbour, the
-  // latter only outside the invariant.
-  static std::vector<std::string> referenceProgram() {
-    std::vector<std::string> lines;
-    for (int a = 0; a < 4; a++)
-      for (int v = 0; v < 4; v++)
-        if (v != a) {
-          lines.push_back("x1 = " + std::to_string(v) + " x2 = " + std::to_string(a) +
-                          " -> x1 := " + std::to_string(a));
-          lines.push_back("x2 = " + std::to_string(a) + " x3 = " + std::to_string(v) +
-                          " -> x3 := " + std::to_string(a));
-        }
-    for (int a = 0; a < 4; a++)
-      for (int s = 0; s < 64; s++) {
-        int x1 = s / 16, x2 = (s / 4) % 4, x3 = s % 4;
-        if (x1 != x2 && x2 != x3 && (x1 == a || x3 == a))
-          lines.push_back("x1 = " + std::to_string(x1) + " x2 = " + std::to_string(x2) +
-                          " x3 = " + std::to_string(x3) + " -> x2 := " + std::to_string(a));
-      }
-    return lines;
-  }
   std::string write(const std::string &name, const std::vector<std::string> &lines) {
     std::string path = dir + "/" + name;
     std::ofstream out(path);
@@ -215,6 +219,43 @@ TEST_F(CheckerTest, FindsDeadlocksCyclesAndBrokenClosure) {
   EXPECT_NE(std::string::npos, out.find("the program is NOT correct"));
 }
 
+TEST_F(CheckerTest, TheCompactFormMustAllowTheSameMoves) {
+  // Processes 1 and 3 of the reference program, and their compact form.
+  std::vector<std::string> both = without(referenceProgram(), "-> x2 :=");
+  for (int a = 0; a < 4; a++) {
+    std::string v = std::to_string(a);
+    both.push_back("compact: x1 != " + v + " & x2 = " + v + " -> x1 := " + v);
+    both.push_back("compact: x2 in {" + v + "} & x3 != " + v + " -> x3 := " + v);
+  }
+  EXPECT_EQ(0, check({"--all-states", write("both", both)})) << out;
+  EXPECT_NE(std::string::npos,
+            out.find("the compact form (8 guarded commands) allows exactly the same moves"))
+      << out;
+  // Compact lines alone, as program-compact.txt holds them, are the program;
+  // x1 copying x2 is enough.
+  EXPECT_EQ(0, check({"--all-states",
+                      write("plain", {"x1 != 0 & x2 = 0 -> x1 := 0", "x1 in {0,2,3} & x2 = 1 -> x1 := 1",
+                                      "x1 != 2 & x2 in {2} -> x1 := 2", "x2 = 3 & x1 != 3 -> x1 := 3"})}))
+      << out;
+  EXPECT_NE(std::string::npos, out.find("4 guarded commands, 64 remaining states")) << out;
+  EXPECT_EQ(1, check({"--all-states", write("true", {"true -> x1 := 0"})}));  // leaves the invariant
+
+  // x1 := 1 no longer from x1 = 3, x3 := 1 also from x2 = 0 and x3 = 0.
+  std::vector<std::string> changed = without(both, "compact: x1 != 1 ");
+  changed.push_back("compact: x1 in {0,2} & x2 = 1 -> x1 := 1");
+  changed.push_back("compact: x2 = 0 & x3 = 0 -> x3 := 1");
+  EXPECT_EQ(1, check({"--all-states", write("changed", changed)}));
+  EXPECT_NE(std::string::npos,
+            out.find("8 moves on which the compact form and the guarded commands differ"))
+      << out;
+  EXPECT_NE(std::string::npos,
+            out.find("x1 := 1 in (x1 = 3, x2 = 1, x3 = 0): not in the compact form"))
+      << out;
+  EXPECT_NE(std::string::npos,
+            out.find("x3 := 1 in (x1 = 2, x2 = 0, x3 = 0): only in the compact form"))
+      << out;
+}
+
 TEST_F(CheckerTest, StepsOutOfTheRemainingStatesCount) {
   std::vector<std::string> states = allStatesListed();
   states = without(states, "x1 = 1 x2 = 1 x3 = 0 ");  // x1 := x2 from (0,1,0) lands there
@@ -228,6 +269,11 @@ TEST_F(CheckerTest, RejectsUnreadableInput) {
   EXPECT_EQ(2, check({"--all-states", write("reads", {"x1 = 0 x3 = 1 -> x1 := 2"})}));
   EXPECT_NE(std::string::npos, out.find("which process 1 cannot read")) << out;
   EXPECT_EQ(2, check({"--all-states", write("garbled", {"x1 = 0 -> x1 = 2"})}));
+  for (const char *bad : {"x1 in {2,1} -> x1 := 0", "x1 in {} -> x1 := 0", "x1 in {1,} -> x1 := 0",
+                          "x1 != 4 -> x1 := 0", "x1 = 0 & x2 = 1 x3 = 2 -> x2 := 0",
+                          "compact: x1 = 1 & -> x1 := 0", "true & x1 = 1 -> x1 := 0",
+                          "x1 = 0 & x1 != 1 -> x1 := 0"})
+    EXPECT_EQ(2, check({"--all-states", write("compact", {bad})})) << bad << ": " << out;
   EXPECT_EQ(2, check({write("nostates", referenceProgram())}));
   std::vector<std::string> fewer = allStatesListed();
   fewer.pop_back();

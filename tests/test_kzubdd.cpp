@@ -3,7 +3,11 @@
 // associations, statistics and messages.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -302,6 +306,44 @@ TEST_F(Engine, UniqueTableGrowsAtTheTwentyNinthNode) {
   EXPECT_EQ(t->size, 7);
 }
 
+// With room given, a table grows to a bucket per node at once, shrinks
+// only when a collection leaves it below a node per four buckets, and grows
+// back to its largest size at once.
+TEST_F(Engine, UniqueTableWithRoomGrowsToABucketPerNode) {
+  Make(40);
+  kzu_bdd_set_sizing(m, 1 << 20, 0);
+  var_table *t = m->unique_table.tables[1];
+  std::vector<bdd> fs;
+  for (int k = 1; k < 29; k++) fs.push_back(kzu_bdd_and(m, x[0], x[k]));
+  EXPECT_EQ(t->entries, 29);
+  EXPECT_EQ(t->size, 59);  // the first size of at least 29 buckets
+  for (int k = 29; k < 40; k++) fs.push_back(kzu_bdd_and(m, x[0], x[k]));
+  EXPECT_EQ(t->size, 59);
+  EXPECT_EQ(kzu_bdd_check_heap(m), 0);
+  for (int i = 0; i < 24; i++) kzu_bdd_free(m, fs[i]);
+  kzu_bdd_gc(m);
+  EXPECT_EQ(t->entries, 16);
+  EXPECT_EQ(t->size, 59);
+  // x0 & xk & xj: more than 4 nodes per bucket again.
+  for (int k = 1; k < 40 && t->entries <= 4 * 59; k++)
+    for (int j = k + 1; j < 40 && t->entries <= 4 * 59; j++) {
+      bdd kj = kzu_bdd_and(m, x[k], x[j]);
+      fs.push_back(kzu_bdd_and(m, x[0], kj));
+      kzu_bdd_free(m, kj);
+    }
+  EXPECT_EQ(t->size, 241);
+  for (size_t i = 24; i < fs.size(); i++) kzu_bdd_free(m, fs[i]);
+  kzu_bdd_gc(m);
+  EXPECT_EQ(t->entries, 1);
+  EXPECT_EQ(t->size, 7);
+  EXPECT_EQ(kzu_bdd_check_heap(m), 0);
+  fs.clear();
+  for (int k = 1; k < 29; k++) fs.push_back(kzu_bdd_and(m, x[0], x[k]));
+  EXPECT_EQ(t->size, 241);
+  for (bdd f : fs) kzu_bdd_free(m, f);
+  EXPECT_EQ(kzu_bdd_check_heap(m), 0);
+}
+
 TEST_F(Engine, BucketArraysReuseAndReleaseTheirChunks) {
   // Arrays of several size classes, written through and freed in a mixed
   // order: none overlaps another, each starts zeroed, and once all are free
@@ -557,7 +599,8 @@ TEST_F(Engine, AllowanceGrowthFollowsResultsPushedOut) {
 TEST_F(Engine, NodesOutsideTheSlabRangeKeepResultsRight) {
   std::mt19937 rng(11);
   bdd f = RandomCubes(rng, 12, 10, 4, kzu_bdd_xor);
-  m->slab_room = m->slab_count;  // the range is full: later slabs come from the allocator
+  // The range is full and its window too: later slabs lie outside both.
+  m->slab_room = m->slab_count;
   bdd_reserve_node_records(m, 3 * BDD_SLAB_RECORDS);
   for (int round = 0; round < 20; round++) {
     bdd g = RandomCubes(rng, 12, 10, 4, kzu_bdd_and);
@@ -569,6 +612,123 @@ TEST_F(Engine, NodesOutsideTheSlabRangeKeepResultsRight) {
   }
   EXPECT_EQ(kzu_bdd_check_heap(m), 0);  // every entry decodes to a live node
   kzu_bdd_free(m, f);
+}
+
+// Nodes in slabs beyond the range (a small range, as under an address-space
+// limit) are memoised like any other: a repeated operation over them is
+// answered by the computed table at once.
+TEST_F(Engine, NodesOutsideTheSlabRangeAreMemoised) {
+  bdd_limit_slab_range(m, m->slab_count);
+  bdd_reserve_node_records(m, 2 * BDD_SLAB_RECORDS);  // new nodes come from the newest slab
+  std::mt19937 rng(13);
+  bdd f = RandomCubes(rng, 12, 10, 4, kzu_bdd_xor);
+  bdd g = RandomCubes(rng, 12, 10, 4, kzu_bdd_or);
+  for (bdd e : {f, g})
+    EXPECT_FALSE((char *)bdd_regular(e) >= m->slab_base &&
+                 (char *)bdd_regular(e) < m->slab_base + m->slab_room * BDD_SLAB_BYTES);
+  bdd vars[] = {x[1], x[4], x[7], nullptr};
+  kzu_bdd_temp_assoc(m, vars, 0);
+  std::function<bdd()> ops[] = {[&] { return kzu_bdd_and(m, f, g); },
+                                [&] { return kzu_bdd_ite(m, f, g, bdd_complement(f)); },
+                                [&] { return kzu_bdd_exists(m, f); }};
+  for (auto &op : ops) {
+    bdd first = op();
+    long lookups = m->op_cache.lookups, hits = m->op_cache.hits;
+    bdd again = op();
+    EXPECT_EQ(again, first);
+    EXPECT_LE(m->op_cache.lookups - lookups, 2);
+    EXPECT_GE(m->op_cache.hits - hits, 1);
+    kzu_bdd_free(m, first);
+    kzu_bdd_free(m, again);
+  }
+  EXPECT_EQ(kzu_bdd_check_heap(m), 0);
+  kzu_bdd_free(m, f);
+  kzu_bdd_free(m, g);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+const bool kUnderAsan = true;
+#else
+const bool kUnderAsan = false;
+#endif
+
+// The address space left under the limit is capped to `extra` bytes beyond
+// what the process maps now; returns that figure.
+size_t capAddressSpace(size_t extra) {
+  unsigned long pages = 0;
+  if (FILE *f = fopen("/proc/self/statm", "r")) {
+    if (fscanf(f, "%lu", &pages) != 1) pages = 0;
+    fclose(f);
+  }
+  size_t used = pages * (size_t)sysconf(_SC_PAGESIZE);
+  struct rlimit lim = {used + extra, used + extra};
+  setrlimit(RLIMIT_AS, &lim);
+  return extra;
+}
+
+// Without an address-space limit the range is the whole 16 GB window; under
+// one it takes at most a quarter of what the limit leaves, and the engine
+// still works past it.
+TEST_F(EngineDeath, SlabRangeStaysWithinAnAddressSpaceLimit) {
+  struct rlimit now;
+  if (getrlimit(RLIMIT_AS, &now) == 0 && now.rlim_cur == RLIM_INFINITY) {
+    EXPECT_EQ(m->slab_room, BDD_REF_SLABS);
+  }
+  if (kUnderAsan) GTEST_SKIP() << "address-space limit conflicts with the sanitizer";
+  EXPECT_EXIT(
+      {
+        size_t left = capAddressSpace(2L << 30);
+        kzu_bdd_manager small = kzu_bdd_init();
+        bdd v[12];
+        for (bdd &e : v) e = kzu_bdd_new_var_last(small);
+        bdd f = kzu_bdd_xor(small, v[0], v[11]);
+        bool within = small->slab_room > 0 && (size_t)(small->slab_room + 1) * BDD_SLAB_BYTES <= left / 4;
+        bool right = tt_of_edge(small, f, 12) == (TruthTable::var(12, 0) ^ TruthTable::var(12, 11));
+        exit(within && right ? 0 : 3);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+// Memory that runs out for the engine's own records and tables is reported
+// in the block allocator's words.
+TEST_F(EngineDeath, ExhaustedEngineMemoryEndsInTheAllocatorsWords) {
+  if (kUnderAsan) GTEST_SKIP() << "address-space limit conflicts with the sanitizer";
+  EXPECT_EXIT(
+      {
+        capAddressSpace(24L << 20);
+        kzu_bdd_manager small = kzu_bdd_init();
+        bdd v[24];
+        for (bdd &e : v) e = kzu_bdd_new_var_last(small);
+        for (unsigned long i = 0;; i++) {  // distinct cubes, all kept
+          bdd cube = kzu_bdd_one(small);
+          for (int j = 0; j < 24; j++) cube = kzu_bdd_and(small, cube, (i >> j) & 1 ? v[j] : bdd_complement(v[j]));
+        }
+      },
+      testing::ExitedWithCode(1), "^Memory management library: error: mem_get_block: allocation failed\n$");
+}
+
+// A reorder method that collects first: the collection is refused inside
+// the reordering (its nodes keep parent counts), and every function
+// survives the reordering intact.
+void collectingSift(kzu_bdd_manager m) {
+  kzu_bdd_gc(m);
+  kzu_bdd_reorder_sift(m);
+}
+
+TEST_F(Engine, CollectionInsideAReorderMethodIsRefused) {
+  std::mt19937 rng(14);
+  bdd f = RandomCubes(rng, 12, 12, 4, kzu_bdd_or);
+  bdd g = RandomCubes(rng, 12, 12, 5, kzu_bdd_xor);
+  TruthTable tf = tt(f), tg = tt(g);
+  kzu_bdd_free(m, RandomCubes(rng, 12, 12, 4, kzu_bdd_and));  // garbage to collect
+  kzu_bdd_dynamic_reordering(m, collectingSift);
+  kzu_bdd_reorder(m);
+  kzu_bdd_dynamic_reordering(m, nullptr);
+  EXPECT_EQ(tt(f), tf);
+  EXPECT_EQ(tt(g), tg);
+  EXPECT_EQ(kzu_bdd_check_heap(m), 0);
+  kzu_bdd_free(m, f);
+  kzu_bdd_free(m, g);
 }
 
 // When the temporary ids run out of 31 bits, their entries are dropped and

@@ -3,6 +3,10 @@
 // minterm generator, and the fatal paths.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
@@ -757,6 +761,54 @@ TEST(MddDeath, BundledVariables) {
   bdd_free(t);
   array_free(children);
   array_free(ids);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+const bool kUnderAsan = true;
+#else
+const bool kUnderAsan = false;
+#endif
+
+void returningHook(size_t) {}
+
+// Maps stack pages ahead, since the stack cannot grow once the address
+// space is capped.
+void __attribute__((noinline)) touchStack() {
+  volatile char pages[256 << 10];
+  for (size_t i = 0; i < sizeof pages; i += 4096) pages[i] = 0;
+}
+
+// No heap left, and an out-of-memory hook that returns: the address space
+// is capped at its present size and the allocator's free space used up.
+void exhaustHeap() {
+  MMoutOfMemory = returningHook;
+  touchStack();
+  FILE *status = fopen("/proc/self/status", "r");
+  long kb = 0;
+  char line[256];
+  while (status != nullptr && fgets(line, sizeof line, status))
+    if (sscanf(line, "VmSize: %ld", &kb) == 1) break;
+  if (status != nullptr) fclose(status);
+  struct rlimit lim = {(rlim_t)kb << 10, (rlim_t)kb << 10};
+  setrlimit(RLIMIT_AS, &lim);
+  // Every size class down to the smallest, free lists included.
+  for (size_t size = 1 << 16; size >= 8; size = size > 1024 ? size / 2 : size - 8)
+    while (malloc(size) != nullptr) {
+    }
+}
+
+TEST(MddDeath, OutOfMemoryInTheLayersOwnRecordsEndsThroughTheFatalChannel) {
+  if (kUnderAsan) GTEST_SKIP() << "address-space limit conflicts with the sanitizer";
+  array_t *values = intArray({4, 4});
+  EXPECT_EXIT((exhaustHeap(), mdd_init(values, nullptr, nullptr)), ::testing::ExitedWithCode(1),
+              "^BDD library: error: mdd_init: failed on memory allocation\n$");
+  array_free(values);
+  Mdd m({4, 4});
+  mdd_t *f = mdd_func1c(m.mgr, 0, 1, eq2);
+  array_t *minterm = nullptr;
+  EXPECT_EXIT((exhaustHeap(), mdd_first_minterm(f, &minterm, nullptr)), ::testing::ExitedWithCode(1),
+              "^BDD library: error: mdd_first_minterm: failed on memory allocation\n$");
+  bdd_free(f);
 }
 
 }  // namespace

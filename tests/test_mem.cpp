@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mem/mem_int.h"
+#include "support/output.h"
 #include "util/util.h"
 
 namespace {
@@ -167,12 +168,6 @@ TEST(BlockAllocatorDeath, FatalTexts) {
   EXPECT_EXIT(mem_resize_block(fake + 32, 10), ::testing::ExitedWithCode(1),
               memFatal("mem_resize_block: invalid block header"));
 }
-
-#if defined(__SANITIZE_ADDRESS__)
-#define KZ_UNDER_ASAN 1
-#else
-#define KZ_UNDER_ASAN 0
-#endif
 
 // Exhausting the heap needs the address-space limit, which the sanitizer
 // runtime cannot live with.

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <thread>
@@ -20,6 +21,7 @@
 #include "ProgramStructure.h"
 #include "SynthesisNode.h"
 #include "Util.h"
+#include "run_logs.h"
 #include "support/fake_node.h"
 #include "support/link_sockets.h"
 #include "support/program_model.h"
@@ -112,6 +114,22 @@ class NodeTest : public ::testing::Test, protected model_test::TestModel {
     EXPECT_FALSE(n->addRank({}, {}));
   }
 
+  // The states in which one of n's compact commands is enabled; every line
+  // must be a command of n's action that the checker reads.
+  StateSet compactStates(SynthesisNode *n) {
+    StateSet enabled;
+    for (const std::string &line : n->compactLines()) {
+      runlog::Command c;
+      std::string error;
+      EXPECT_TRUE(runlog::parseCommand(line, &c, &error)) << line << ": " << error;
+      EXPECT_EQ(n->getProcess(), c.process) << line;
+      EXPECT_EQ(n->getAction(), c.value) << line;
+      for (int s = 0; s < 64; s++)
+        if (c.enabled(runlog::decode(s))) enabled.insert(s);
+    }
+    return enabled;
+  }
+
   Util util;
   std::vector<std::unique_ptr<SynthesisNode>> nodes;
 };
@@ -161,6 +179,7 @@ TEST_F(NodeTest, GuardsMatchTheGroupRuleWithAFullRanking) {
   StateSet rank0;
   for (int s = 0; s < 64; s++)
     if (inInvariant(s)) rank0.insert(s);
+  size_t compact = 0;
   for (int j = 1; j <= 3; j++) {
     for (int a = 0; a < 4; a++) {
       SynthesisNode *n = node(j, a);
@@ -170,10 +189,16 @@ TEST_F(NodeTest, GuardsMatchTheGroupRuleWithAFullRanking) {
       bdd_t *guard = keep(n->computeGuard());
       EXPECT_EQ(sent, statesOf(guard)) << "process " << j << " action " << a;
       EXPECT_TRUE(bdd_is_tautology(n->getProgramGuard(), 0));  // not accepted yet
+      EXPECT_TRUE(n->compactLines().empty());
       n->acceptGuard();
       EXPECT_EQ(program, statesOf(n->getProgramGuard())) << "process " << j << " action " << a;
+      EXPECT_EQ(program, compactStates(n)) << "process " << j << " action " << a;
+      EXPECT_LE(n->compactLines().size(), n->programLines(&util).size());
+      compact += n->compactLines().size();
     }
   }
+  // x1 := a and x3 := a one command each, x2 := a two per value of x2.
+  EXPECT_EQ(32u, compact);
 }
 
 TEST_F(NodeTest, AGroupWithAnUnrankedMemberIsLeftOut) {
@@ -195,6 +220,7 @@ TEST_F(NodeTest, AGroupWithAnUnrankedMemberIsLeftOut) {
       n->acceptGuard();
       EXPECT_EQ(sent, statesOf(guard)) << "process " << j << " action " << a;
       EXPECT_EQ(program, statesOf(n->getProgramGuard())) << "process " << j << " action " << a;
+      EXPECT_EQ(program, compactStates(n)) << "process " << j << " action " << a;
       // For a != 1 every group of x1 holds an unranked state (x3 = 1); for
       // a = 1 those states lie in the invariant and stay there.
       if (j == 1) {
@@ -216,6 +242,7 @@ TEST_F(NodeTest, ProgramLinesUseTheMintermTextsOfWhatTheProcessReads) {
   std::vector<std::string> expected = {"x1 = 0 x2 = 1 -> x1 := 1", "x1 = 2 x2 = 1 -> x1 := 1",
                                        "x1 = 3 x2 = 1 -> x1 := 1"};
   EXPECT_EQ(expected, n1->programLines(&util));
+  EXPECT_EQ(std::vector<std::string>{"x1 != 1 & x2 = 1 -> x1 := 1"}, n1->compactLines());
 
   SynthesisNode *n2 = node(2, 0);
   rankWith(n2, allStates(), {outside});
@@ -234,9 +261,21 @@ TEST_F(NodeTest, ProgramLinesUseTheMintermTextsOfWhatTheProcessReads) {
 
 // ---- The conversation --------------------------------------------------------------
 
+// A clock that moves on by 1 ms at every read.
+long clockReads = 0;
+int tickingClock(struct timeval *tv) {
+  clockReads++;
+  tv->tv_sec = 100 + clockReads / 1000;
+  tv->tv_usec = (clockReads % 1000) * 1000;
+  return 0;
+}
+
 class SessionTest : public NodeTest {
  protected:
   void SetUp() override {
+    savedClock = Util::clockSource;
+    Util::clockSource = tickingClock;
+    clockReads = 0;
     NodeTest::SetUp();
     int coordinatorEnd = -1;
     link_test::boundedSocketPair(&nodeEnd, &coordinatorEnd);
@@ -249,6 +288,7 @@ class SessionTest : public NodeTest {
     close(nodeEnd);
     coordinator.reset();
     NodeTest::TearDown();
+    Util::clockSource = savedClock;
   }
   // Runs the session over everything written so far, then end of stream.
   int runSession(SynthesisNode *n) {
@@ -256,6 +296,7 @@ class SessionTest : public NodeTest {
     NodeSession session(n, &util, &link);
     testing::internal::CaptureStdout();
     int status = session.run(nodeEnd);
+    session.printTimes();
     out = testing::internal::GetCapturedStdout();
     iterations = session.getAddCoorIterations();
     return status;
@@ -268,6 +309,7 @@ class SessionTest : public NodeTest {
     return statesOf(keep(Util::String2MDD(mgr, text))) == expected;
   }
 
+  int (*savedClock)(struct timeval *) = nullptr;
   int nodeEnd = -1;
   std::unique_ptr<Peer> coordinator;
   KelvaxComManager link;
@@ -308,8 +350,26 @@ TEST_F(SessionTest, FollowsTheContractAndPrintsTheProgramAtTheNormalEnd) {
   EXPECT_NE(std::string::npos,
             findLine(out, "Synthesized action of process 3 (x3 := 2), 3 guarded commands:"));
   EXPECT_NE(std::string::npos, findLine(out, "x2 = 2 x3 = 0 -> x3 := 2"));
+  EXPECT_NE(std::string::npos, findLine(out, "Compact form: 1 guarded command"));
+  EXPECT_NE(std::string::npos, findLine(out, "compact: x2 = 2 & x3 != 2 -> x3 := 2"));
   EXPECT_NE(std::string::npos, findLine(out, "Remaining states: 64"));
   EXPECT_EQ(64, run_test::countLinesStartingWith(out, "remaining: "));
+  EXPECT_NE(std::string::npos, findLine(out, "Ranks of the last ranking run: 2"));
+  EXPECT_EQ(28, run_test::countLinesStartingWith(out, "rank 0: "));
+  EXPECT_EQ(36, run_test::countLinesStartingWith(out, "rank 1: "));
+  EXPECT_NE(std::string::npos, findLine(out, "rank 1: x1 = 0 x2 = 1 x3 = 2 "));
+
+  // Every interval goes to one of the two timers, once: with 1 ms per clock
+  // read the totals add up to half the reads.
+  double synthesis = 0, communication = 0;
+  size_t at = out.find("morlet: synthesis time ");
+  ASSERT_NE(std::string::npos, at);
+  ASSERT_EQ(2, std::sscanf(out.c_str() + at, "morlet: synthesis time %lf ms, communication time %lf ms",
+                           &synthesis, &communication));
+  EXPECT_GT(synthesis, 0);
+  EXPECT_GT(communication, 0);
+  EXPECT_EQ(0, clockReads % 2);
+  EXPECT_DOUBLE_EQ(clockReads / 2.0, synthesis + communication);
 }
 
 TEST_F(SessionTest, ACloseDuringTheRankingIsReportedAsBrokenOff) {
@@ -319,6 +379,7 @@ TEST_F(SessionTest, ACloseDuringTheRankingIsReportedAsBrokenOff) {
   EXPECT_NE(std::string::npos,
             findLine(out, "morlet: the coordinator closed the connection during a ranking run"));
   EXPECT_EQ(std::string::npos, out.find("Synthesized action"));
+  EXPECT_EQ(1, run_test::countLinesStartingWith(out, "morlet: synthesis time "));
 }
 
 TEST_F(SessionTest, ACloseAfterTheGuardWhileStuckStatesWereLeftIsNotTheEnd) {

@@ -155,7 +155,8 @@ void kzu_bdd_abort_closure(kzu_bdd_manager m, void (*fn)(kzu_bdd_manager, void *
 // Hook called with the two value words of each terminal node a collection frees.
 void kzu_bdd_free_terminal_closure(kzu_bdd_manager m, void (*fn)(kzu_bdd_manager, intptr_t, intptr_t, void *),
                                    void *env);
-// Collects garbage now (never inside an operation).
+// Collects garbage now; does nothing inside an operation or a reordering
+// (a reorder method that calls it).
 void kzu_bdd_gc(kzu_bdd_manager m);
 long kzu_bdd_total_size(kzu_bdd_manager m);  // live node count (all tables)
 

@@ -4,10 +4,6 @@
 
 #include "kzuBdd/kzuBddInt.h"
 
-static bool bdd_is_positive_var(kzu_bdd_manager m, bdd v) {
-  return !bdd_is_complemented(v) && !bdd_is_const(v) && v->data[0] == m->one && v->data[1] == m->zero;
-}
-
 // Checks a pair list: every first element must be a positive variable.
 static bool bdd_check_assoc(kzu_bdd_manager m, bdd *vars, int pairs) {
   if (!pairs) return true;

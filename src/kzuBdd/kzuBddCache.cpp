@@ -60,8 +60,7 @@ static cache_bin *bdd_map_bins(long bins) {
   size_t bytes = bdd_bins_bytes(bins);
   void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) {
-    MMout_of_memory(bytes);
-    exit(1);
+    mem_exhausted();
   }
   bdd_advise_bins(p, bytes);
   return (cache_bin *)p;
@@ -129,8 +128,7 @@ void bdd_reset_ghost(kzu_bdd_manager m, bool age) {
     free(ct->ghost);
     ct->ghost = (uint64_t *)calloc(2 * (size_t)words, sizeof(uint64_t));
     if (ct->ghost == nullptr) {
-      MMout_of_memory(2 * (size_t)words * sizeof(uint64_t));
-      exit(1);
+      mem_exhausted();
     }
     ct->ghost_words = words;
     ct->ghost_current = 0;
@@ -152,8 +150,11 @@ void bdd_ghost_note(cache *ct, long i, uint64_t key, uint32_t c) {
   uint64_t *w = bdd_ghost_word(ct, 0, i, key, c, &mask);
   if ((w[0] | w[ct->ghost_words]) & mask) ct->ghost_hits++;
   const cache_entry *out = &ct->table[i].entry[1];
-  if (ct->table[i].entry[0].key != 0 && out->key != 0)
-    *bdd_ghost_word(ct, ct->ghost_current, i, out->key, bdd_cache_entry_c(out), &mask) |= mask;
+  if (ct->table[i].entry[0].key != 0 && out->key != 0) {
+    // The word first: the right operand of |= is evaluated before the left.
+    uint64_t *pushed = bdd_ghost_word(ct, ct->ghost_current, i, out->key, bdd_cache_entry_c(out), &mask);
+    *pushed |= mask;
+  }
 }
 
 void bdd_free_cache(kzu_bdd_manager m) {
@@ -297,7 +298,15 @@ void bdd_rehash_cache(kzu_bdd_manager m, bool grow) {
   ct->table = table;
   ct->size = new_size;
   ct->size_index = new_index;
-  if (ct->ghost != nullptr) bdd_reset_ghost(m, false);  // its bins moved
+  if (ct->ghost != nullptr) {
+    if (ct->size >= ct->min_bins) {
+      // At the allowance nothing asks the filter any more.
+      free(ct->ghost);
+      ct->ghost = nullptr;
+    } else {
+      bdd_reset_ghost(m, false);  // its bins moved
+    }
+  }
 }
 
 // Drops every entry for which `drop` says yes.

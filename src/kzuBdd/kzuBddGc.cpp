@@ -40,12 +40,16 @@ static void bdd_mark_phase(kzu_bdd_manager m) {
 
 static void bdd_sweep_phase(kzu_bdd_manager m) {
   unique *u = &m->unique_table;
-  // Tables left with fewer nodes than buckets shrink one step.
+  // Tables left with fewer nodes than buckets shrink one step; with room
+  // given, only tables left with fewer than a node per four buckets shrink,
+  // to a bucket per node.
+  bool room = bdd_room_given(m);
   for (long id = 0; id <= m->vars; id++) {
     var_table *vt = u->tables[id];
-    if (vt->entries < vt->size && vt->size_index > BDD_INITIAL_TABLE_INDEX) {
+    bool shrink = room ? 4 * vt->entries < vt->size : vt->entries < vt->size;
+    if (shrink && vt->size_index > BDD_INITIAL_TABLE_INDEX) {
       bdd_free_buckets(m, vt->table, vt->size);
-      vt->size_index--;
+      vt->size_index = room ? bdd_table_index_for(vt->entries) : vt->size_index - 1;
       vt->size = bdd_primes[vt->size_index];
       vt->table = bdd_alloc_buckets(m, vt->size);
     } else {
@@ -171,7 +175,9 @@ void bdd_cleanup(kzu_bdd_manager m, int code) {
   if (code == 2 && m->overflow_fn != nullptr) m->overflow_fn(m, m->overflow_env);
 }
 
+// Refused inside an operation and inside a reordering, whose nodes keep
+// their parent counts where a collection keeps its chain summaries.
 void kzu_bdd_gc(kzu_bdd_manager m) {
-  if (m->in_operation) return;
+  if (m->in_operation || m->reordering) return;
   bdd_collect(m);
 }

@@ -12,7 +12,7 @@ void kzu_bdd_warning(const char *message) { fprintf(stderr, "BDD library: warnin
 void kzu_bdd_fatal(const char *message) {
   fflush(stdout);
   fprintf(stderr, "BDD library: error: %s\n", message);
-  exit(1);
+  util_exit(1);
 }
 
 // ---- Terminal values ---------------------------------------------------------------------
@@ -66,6 +66,7 @@ kzu_bdd_manager kzu_bdd_init(void) {
   one->mark = 0;
   m->one = one;
   m->zero = bdd_complement(one);
+  m->one_ref = bdd_cache_ref(m, one);
   return m;
 }
 
@@ -73,6 +74,7 @@ static void bdd_free_assoc_array(var_assoc *va) { bdd_free_array(va->assoc); }
 
 void kzu_bdd_quit(kzu_bdd_manager m) {
   if (m == nullptr) return;
+  if (m->layer_quit != nullptr) m->layer_quit(m);
   bdd_free_cache(m);
   for (long id = 0; id <= m->vars; id++) bdd_free_var_table(m, m->unique_table.tables[id]);
   bdd_free_bucket_arena(m);
@@ -167,11 +169,6 @@ static bdd bdd_new_var(kzu_bdd_manager m, long level) {
 
 bdd kzu_bdd_new_var_last(kzu_bdd_manager m) { return bdd_new_var(m, m->vars); }
 bdd kzu_bdd_new_var_first(kzu_bdd_manager m) { return bdd_new_var(m, 0); }
-
-static bool bdd_is_positive_var(kzu_bdd_manager m, bdd v) {
-  return v != nullptr && !bdd_is_complemented(v) && !bdd_is_const(v) && v->data[0] == m->one &&
-         v->data[1] == m->zero;
-}
 
 bdd kzu_bdd_new_var_before(kzu_bdd_manager m, bdd v) {
   if (!bdd_is_positive_var(m, v)) kzu_bdd_warning("kzu_bdd_new_var_before: argument is not a positive variable");

@@ -71,6 +71,7 @@ typedef struct var_table {
   int size_index;     // index into bdd_primes
   long size;          // number of buckets
   long entries;       // nodes in this table
+  int peak_index;     // largest size index so far (tables with room regrow to it at once)
 } var_table;
 
 static inline bdd bdd_bucket_first(bdd_bucket h) { return (bdd)(h & BDD_BUCKET_PTR_MASK); }
@@ -236,6 +237,7 @@ struct bdd_manager_ {
   long check;  // look-ups left until the next periodic check
   bdd one;
   bdd zero;
+  uint64_t one_ref;  // computed-table reference of `one` (see bdd_cache_ref)
   int overflow;
   bdd_callback_fn overflow_fn;
   void *overflow_env;
@@ -272,6 +274,12 @@ struct bdd_manager_ {
   long slab_count;  // slabs made in it
   void *slab_reserve;
   size_t slab_reserve_bytes;
+  // Computed-table references are offsets from ref_base, the start of the
+  // 16 GB window that ends where the range ends (null until a first slab);
+  // slabs beyond the range are placed below slab_low, the lowest slab in
+  // the window so far, while the window has room.
+  char *ref_base;
+  char *slab_low;
   // Operation ids handed to the temporary association, reused while its
   // contents stay the same.
   long temp_generation;
@@ -298,6 +306,10 @@ struct bdd_manager_ {
   struct bdd_ **reorder_scratch;  // node array of the exchanges
   long reorder_scratch_size;
   long swaps;           // adjacent-level exchanges run
+  // State of the layer above (the handle layer's record free list and
+  // association cache); released by `layer_quit` at the start of kzu_bdd_quit.
+  void *layer_state;
+  void (*layer_quit)(kzu_bdd_manager);
 };
 
 // Record manager for records of `bytes` bytes (at most 64).
@@ -311,6 +323,13 @@ bool bdd_check_array(kzu_bdd_manager m, bdd *fs);
 // ---- Levels ----------------------------------------------------------------------------------------
 static inline long bdd_level(kzu_bdd_manager m, bdd f) { return m->indexes[bdd_regular(f)->indexindex]; }
 static inline bool bdd_is_const(bdd f) { return bdd_regular(f)->indexindex == 0; }
+// The caller gave the engine room (kzu_bdd_set_sizing above the default floor).
+static inline bool bdd_room_given(kzu_bdd_manager m) { return m->unique_table.gc_floor > BDD_GC_FLOOR; }
+// The projection function of a variable, uncomplemented (false for null).
+static inline bool bdd_is_positive_var(kzu_bdd_manager m, bdd v) {
+  return v != nullptr && !bdd_is_complemented(v) && !bdd_is_const(v) && v->data[0] == m->one &&
+         v->data[1] == m->zero;
+}
 
 // ---- Reference protocol -------------------------------------------------------------------------------
 static inline void bdd_temp_inc(bdd f) {
@@ -348,7 +367,16 @@ static inline bdd bdd_make_external(bdd f) {
 // ---- Node tables (kzuBddUnique.cpp) ----------------------------------------------------------------------
 var_table *bdd_new_var_table(kzu_bdd_manager m);
 void bdd_free_var_table(kzu_bdd_manager m, var_table *t);
+// Node tables grow one size step past 4 nodes per bucket and shrink one
+// step after a collection leaves fewer nodes than buckets. With room given
+// (kzu_bdd_set_sizing), a table grows to a bucket per node at once, and
+// back to its largest size so far when it grows again after a collection
+// shrank it, which moves each node fewer times and keeps chains shorter; it
+// shrinks only below a node per four buckets.
 void bdd_rehash_var_table(kzu_bdd_manager m, var_table *t, bool grow);
+// The smallest table size index (at least the initial one) whose size
+// holds `entries` nodes at one per bucket.
+int bdd_table_index_for(long entries);
 // Recomputes the key summaries of every chain of t.
 void bdd_rebuild_summaries(var_table *t);
 // Zeroed bucket arrays of `buckets` heads: mid-sized arrays come from
@@ -364,6 +392,10 @@ struct bdd_ *bdd_new_node_record(kzu_bdd_manager m);
 void bdd_free_node_record(kzu_bdd_manager m, struct bdd_ *n);
 // Carves slabs until at least `records` free records are on hand.
 void bdd_reserve_node_records(kzu_bdd_manager m, long records);
+// Makes the range end after `slabs` slabs (at least those made), with the
+// window ending there too; flushes the computed table. For tests that need
+// slabs beyond the range.
+void bdd_limit_slab_range(kzu_bdd_manager m, long slabs);
 void bdd_free_node_slabs(kzu_bdd_manager m);
 // Node slabs: 2 MB, aligned to their size and linked through their first
 // word. The first 8 KB hold one collection-mark bit per 32-byte position
@@ -378,19 +410,20 @@ static inline struct bdd_ *bdd_slab_records(void *slab) { return (struct bdd_ *)
 static_assert(BDD_SLAB_MAP_BYTES / (long)sizeof(struct bdd_) / 8 >= (long)sizeof(void *),
               "the mark bits of the first records lie past the slab link");
 
-// Computed-table references: an edge at byte offset d from the start of
-// the slab range is d / 16 with the complement bit in bit 0. References of
-// the range's 16 GB (BDD_REF_SLABS slabs, 5*10^8 nodes) fit 30 bits; an
-// entry that would need another one is neither looked up nor stored.
+// Computed-table references: an edge at byte offset d from ref_base is
+// d / 16 with the complement bit in bit 0. The window's 16 GB
+// (BDD_REF_SLABS slabs, 5*10^8 nodes) fit 30 bits; an entry that would
+// need another reference (a slab the system put outside the window) is
+// neither looked up nor stored.
 #define BDD_REF_SLABS 8192
 static inline uint64_t bdd_cache_ref(kzu_bdd_manager m, bdd f) {
   uintptr_t a = (uintptr_t)f;
   kz_debug_assert((a & 6) == 0, "edge with bits besides the complement bit");
-  return (uint64_t)((a - (uintptr_t)m->slab_base) >> 4) | (a & 1);
+  return (uint64_t)((a - (uintptr_t)m->ref_base) >> 4) | (a & 1);
 }
 static inline bool bdd_refs_fit(uint64_t refs) { return (refs >> 30) == 0; }
 static inline bdd bdd_ref_edge(kzu_bdd_manager m, uint64_t r) {
-  return (bdd)(m->slab_base + ((r >> 1) << 5) + (r & 1));
+  return (bdd)(m->ref_base + ((r >> 1) << 5) + (r & 1));
 }
 // Operation ids take 31 bits, two's complement.
 #define BDD_KEY_ARG0_MASK 0x7FFFFFFFull
@@ -410,13 +443,17 @@ static inline uint8_t *bdd_mark_byte(const struct bdd_ *n, unsigned *bit) {
   *bit = 1u << ((off / sizeof(struct bdd_)) & 7);
   return (uint8_t *)(a - off) + off / sizeof(struct bdd_) / 8;
 }
+// (The byte is found before `bit` is read: in a compound assignment the
+// right operand is evaluated first.)
 static inline void bdd_set_mark_bit(const struct bdd_ *n) {
   unsigned bit;
-  *bdd_mark_byte(n, &bit) |= (uint8_t)bit;
+  uint8_t *byte = bdd_mark_byte(n, &bit);
+  *byte |= (uint8_t)bit;
 }
 static inline bool bdd_mark_bit(const struct bdd_ *n) {
   unsigned bit;
-  return (*bdd_mark_byte(n, &bit) & bit) != 0;
+  const uint8_t *byte = bdd_mark_byte(n, &bit);
+  return (*byte & bit) != 0;
 }
 // The mark bit of the node a computed-table reference points to.
 static inline bool bdd_ref_mark_bit(kzu_bdd_manager m, uint64_t r) {
@@ -478,10 +515,116 @@ void bdd_purge_slot(kzu_bdd_manager m, cache_entry *e);  // runs the tag's purge
 // (it was computed before and pushed out) and adds the key it pushes out.
 void bdd_ghost_note(cache *ct, long i, uint64_t key, uint32_t c);
 
+// A three-argument key prepared once per recursion step: the look-up and
+// the insert of the step (and a fetch ahead) share it. `ok` is false when
+// an argument does not fit an entry; such a step is neither looked up nor
+// stored. The bin is that of a table of `size` bins: a table that grew
+// meanwhile (the periodic check runs inside the recursion) gives a new bin.
+struct bdd_cache_key {
+  uint64_t key;
+  uint32_t c;
+  bool ok;
+  long size;
+  long bin;
+};
+
+static inline bdd_cache_key bdd_prepare3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c) {
+  bdd_cache_key k;
+  k.ok = bdd_cache_key3(m, tag, a, b, c, &k.key, &k.c);
+  k.size = m->op_cache.size;
+  k.bin = k.ok ? bdd_cache_bin_of(k.key, k.c, k.size) : 0;
+  return k;
+}
+
+// The same from encoded arguments (a reference, or an operation id for
+// tags above 0); `ok` says whether they fit.
+static inline bdd_cache_key bdd_prepare_refs(kzu_bdd_manager m, int tag, uint64_t a, uint64_t rb, uint64_t rc,
+                                             bool ok) {
+  bdd_cache_key k;
+  k.ok = ok;
+  k.key = bdd_cache_pack_key(tag, a, rb);
+  k.c = (uint32_t)rc;
+  k.size = m->op_cache.size;
+  k.bin = ok ? bdd_cache_bin_of(k.key, k.c, k.size) : 0;
+  return k;
+}
+
+// Fetches ahead the bin of the entry of encoded arguments.
+static inline void bdd_prefetch_refs(kzu_bdd_manager m, int tag, uint64_t a, uint64_t rb, uint64_t rc, bool ok) {
+  if (ok) bdd_prefetch(&m->op_cache.table[bdd_cache_bin_of(bdd_cache_pack_key(tag, a, rb), (uint32_t)rc, m->op_cache.size)]);
+}
+
+// Key of AND(f, g) = ITE(f, g, 0), of an ordered pair.
+static inline bdd_cache_key bdd_and_key(kzu_bdd_manager m, bdd f, bdd g) {
+  uint64_t rf = bdd_cache_ref(m, f), rg = bdd_cache_ref(m, g);
+  return bdd_prepare_refs(m, BDD_TAG_ITE, rf, rg, m->one_ref | 1, bdd_refs_fit(rf | rg | m->one_ref));
+}
+// Key of XNOR(f, g) = ITE(f, g, !g) for a regular g (the reference of !g is
+// that of g with bit 0 set).
+static inline bdd_cache_key bdd_xnor_key(kzu_bdd_manager m, bdd f, bdd g) {
+  uint64_t rf = bdd_cache_ref(m, f), rg = bdd_cache_ref(m, g);
+  return bdd_prepare_refs(m, BDD_TAG_ITE, rf, rg, rg | 1, bdd_refs_fit(rf | rg));
+}
+// Key of (op, f, 1): quantification and substitution.
+static inline bdd_cache_key bdd_op_key(kzu_bdd_manager m, intptr_t op, bdd f) {
+  uint64_t rf = bdd_cache_ref(m, f);
+  return bdd_prepare_refs(m, BDD_TAG_OP, (uint64_t)op, rf, m->one_ref, bdd_op_fits(op) && bdd_refs_fit(rf | m->one_ref));
+}
+// Fetches ahead the bins of AND(f, g), XNOR(f, g) (g regular) and of
+// (op, f, g), for an ordered pair.
+static inline void bdd_prefetch_and(kzu_bdd_manager m, bdd f, bdd g) {
+  uint64_t rf = bdd_cache_ref(m, f), rg = bdd_cache_ref(m, g);
+  bdd_prefetch_refs(m, BDD_TAG_ITE, rf, rg, m->one_ref | 1, bdd_refs_fit(rf | rg | m->one_ref));
+}
+static inline void bdd_prefetch_xnor(kzu_bdd_manager m, bdd f, bdd g) {
+  uint64_t rf = bdd_cache_ref(m, f), rg = bdd_cache_ref(m, g);
+  bdd_prefetch_refs(m, BDD_TAG_ITE, rf, rg, rg | 1, bdd_refs_fit(rf | rg));
+}
+// ... and of (op, f, 1), with f's node, before f is looked at.
+static inline void bdd_prefetch_op1(kzu_bdd_manager m, intptr_t op, bdd f) {
+  bdd_prefetch(bdd_regular(f));
+  uint64_t rf = bdd_cache_ref(m, f);
+  bdd_prefetch_refs(m, BDD_TAG_OP, (uint64_t)op, rf, m->one_ref, bdd_op_fits(op) && bdd_refs_fit(rf | m->one_ref));
+}
+static inline void bdd_prefetch_op2(kzu_bdd_manager m, intptr_t op, bdd f, bdd g) {
+  uint64_t rf = bdd_cache_ref(m, f), rg = bdd_cache_ref(m, g);
+  bdd_prefetch_refs(m, BDD_TAG_OP, (uint64_t)op, rf, rg, bdd_op_fits(op) && bdd_refs_fit(rf | rg));
+}
+
+// Key of (op, f, g): the relational product.
+static inline bdd_cache_key bdd_op_key2(kzu_bdd_manager m, intptr_t op, bdd f, bdd g) {
+  uint64_t rf = bdd_cache_ref(m, f), rg = bdd_cache_ref(m, g);
+  return bdd_prepare_refs(m, BDD_TAG_OP, (uint64_t)op, rf, rg, bdd_op_fits(op) && bdd_refs_fit(rf | rg));
+}
+
+// Look-up of a prepared key of tag 0 or 1 (edge results); on a hit
+// *result gets a temporary reference.
+static inline bool bdd_lookup_edge(kzu_bdd_manager m, const bdd_cache_key &k, bdd *result) {
+  cache *ct = &m->op_cache;
+  ct->lookups++;
+  if (!k.ok) return false;
+  cache_bin *bin = &ct->table[ct->size == k.size ? k.bin : bdd_cache_bin_of(k.key, k.c, ct->size)];
+  cache_entry *e = &bin->entry[0];
+  if (!(e->key == k.key && (uint32_t)e->rest == k.c)) {
+    e = &bin->entry[1];
+    if (!(e->key == k.key && (uint32_t)e->rest == k.c)) return false;
+    cache_entry tmp = bin->entry[0];
+    bin->entry[0] = bin->entry[1];
+    bin->entry[1] = tmp;
+    e = &bin->entry[0];
+  }
+  ct->hits++;
+  bdd r = bdd_ref_edge(m, e->rest >> 32);
+  bdd_temp_inc(r);
+  *result = r;
+  return true;
+}
+
 // Look-up of an edge-valued entry; on a hit *result gets a temporary reference.
-// The look-up and the insert run on every recursion step, so they are inline.
 static inline bool bdd_lookup3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, bdd *result) {
   cache *ct = &m->op_cache;
+  bdd_return_fn rf = ct->return_fn[tag];
+  if (rf == BDD_RETURN_EDGE) return bdd_lookup_edge(m, bdd_prepare3(m, tag, a, b, c), result);
   ct->lookups++;
   uint64_t key;
   uint32_t c32;
@@ -497,16 +640,7 @@ static inline bool bdd_lookup3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t 
     e = &bin->entry[0];
   }
   ct->hits++;
-  bdd_return_fn rf = ct->return_fn[tag];
-  if (rf == BDD_RETURN_EDGE) {
-    bdd r = bdd_ref_edge(m, e->rest >> 32);
-    bdd_temp_inc(r);
-    *result = r;
-  } else if (rf != nullptr) {
-    *result = bdd_cache_return(m, e);
-  } else {
-    *result = bdd_ref_edge(m, e->rest >> 32);
-  }
+  *result = rf != nullptr ? bdd_cache_return(m, e) : bdd_ref_edge(m, e->rest >> 32);
   return true;
 }
 
@@ -531,25 +665,22 @@ static inline void bdd_cache_store(kzu_bdd_manager m, long i, uint64_t key, uint
   ct->inserts++;
 }
 
-static inline void bdd_insert3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, intptr_t result) {
-  uint64_t key;
-  uint32_t c32;
-  if (!bdd_cache_key3(m, tag, a, b, c, &key, &c32)) return;
-  uint64_t r = bdd_cache_ref(m, (bdd)result);
+// Stores the result of a prepared key.
+static inline void bdd_insert_edge(kzu_bdd_manager m, const bdd_cache_key &k, bdd result) {
+  if (!k.ok) return;
+  uint64_t r = bdd_cache_ref(m, result);
   if (!bdd_refs_fit(r)) return;
-  bdd_cache_store(m, bdd_cache_bin_of(key, c32, m->op_cache.size), key, c32, c32 | r << 32);
+  long size = m->op_cache.size;
+  long bin = size == k.size ? k.bin : bdd_cache_bin_of(k.key, k.c, size);
+  bdd_cache_store(m, bin, k.key, k.c, k.c | r << 32);
+}
+
+static inline void bdd_insert3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c, intptr_t result) {
+  bdd_insert_edge(m, bdd_prepare3(m, tag, a, b, c), (bdd)result);
 }
 // Data entries (no reference taken on the result).
 bool bdd_lookup2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t *result);
 void bdd_insert2_data(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t result);
-
-// Fetches ahead the bin where a three-argument entry would be found.
-static inline void bdd_prefetch_bin3(kzu_bdd_manager m, int tag, intptr_t a, intptr_t b, intptr_t c) {
-  uint64_t key;
-  uint32_t c32;
-  if (bdd_cache_key3(m, tag, a, b, c, &key, &c32))
-    bdd_prefetch(&m->op_cache.table[bdd_cache_bin_of(key, c32, m->op_cache.size)]);
-}
 
 // ---- Collection and operation frame (kzuBddGc.cpp) -----------------------------------------------------------------
 // Thrown by the periodic check to leave the running operation: 1 = abort

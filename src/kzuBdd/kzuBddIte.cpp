@@ -27,28 +27,32 @@ static inline bool bdd_xnor_terminal(kzu_bdd_manager m, bdd f, bdd g, bdd *r) {
   return true;
 }
 
-// The recursions test the terminal cases before calling themselves again:
-// about half of all calls end there, and a call that returns at once would
-// still pay for saving and restoring the registers of the whole step.
+// The steps proper, for arguments that are no terminal case.
+static bdd bdd_and_inner(kzu_bdd_manager m, bdd f, bdd g);
+static bdd bdd_xnor_inner(kzu_bdd_manager m, bdd f, bdd g);
+
 static inline bdd bdd_and_rec(kzu_bdd_manager m, bdd f, bdd g) {
   bdd r;
-  return bdd_and_terminal(m, f, g, &r) ? r : kzu_bdd_and_step(m, f, g);
+  return bdd_and_terminal(m, f, g, &r) ? r : bdd_and_inner(m, f, g);
 }
 
 static inline bdd bdd_xnor_rec(kzu_bdd_manager m, bdd f, bdd g) {
   bdd r;
-  return bdd_xnor_terminal(m, f, g, &r) ? r : kzu_bdd_xnor_step(m, f, g);
+  return bdd_xnor_terminal(m, f, g, &r) ? r : bdd_xnor_inner(m, f, g);
 }
 
-bdd kzu_bdd_and_step(kzu_bdd_manager m, bdd f, bdd g) {
+bdd kzu_bdd_and_step(kzu_bdd_manager m, bdd f, bdd g) { return bdd_and_rec(m, f, g); }
+bdd kzu_bdd_xnor_step(kzu_bdd_manager m, bdd f, bdd g) { return bdd_xnor_rec(m, f, g); }
+
+static bdd bdd_and_inner(kzu_bdd_manager m, bdd f, bdd g) {
   bdd r;
-  if (bdd_and_terminal(m, f, g, &r)) return r;
   if ((uintptr_t)f > (uintptr_t)g) {
     bdd t = f;
     f = g;
     g = t;
   }
-  if (bdd_lookup3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)m->zero, &r)) return r;
+  bdd_cache_key k = bdd_and_key(m, f, g);
+  if (bdd_lookup_edge(m, k, &r)) return r;
   long lf = bdd_level(m, f), lg = bdd_level(m, g);
   long id;
   bdd f1, f0, g1, g0;
@@ -69,19 +73,21 @@ bdd kzu_bdd_and_step(kzu_bdd_manager m, bdd f, bdd g) {
     }
   }
   // The else-part's entry is fetched while the then-part is computed.
-  if (!bdd_is_const(f0) && !bdd_is_const(g0))
-    bdd_prefetch_bin3(m, BDD_TAG_ITE, (intptr_t)((uintptr_t)f0 < (uintptr_t)g0 ? f0 : g0),
-                      (intptr_t)((uintptr_t)f0 < (uintptr_t)g0 ? g0 : f0), (intptr_t)m->zero);
+  if (!bdd_is_const(f0) && !bdd_is_const(g0)) {
+    if ((uintptr_t)f0 < (uintptr_t)g0)
+      bdd_prefetch_and(m, f0, g0);
+    else
+      bdd_prefetch_and(m, g0, f0);
+  }
   bdd t = bdd_and_rec(m, f1, g1);
   bdd e = bdd_and_rec(m, f0, g0);
   r = bdd_find(m, id, t, e);
-  bdd_insert3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)m->zero, (intptr_t)r);
+  bdd_insert_edge(m, k, r);
   return r;
 }
 
-bdd kzu_bdd_xnor_step(kzu_bdd_manager m, bdd f, bdd g) {
+static bdd bdd_xnor_inner(kzu_bdd_manager m, bdd f, bdd g) {
   bdd r;
-  if (bdd_xnor_terminal(m, f, g, &r)) return r;
   if ((uintptr_t)f > (uintptr_t)g) {
     bdd t = f;
     f = g;
@@ -89,7 +95,8 @@ bdd kzu_bdd_xnor_step(kzu_bdd_manager m, bdd f, bdd g) {
   }
   int negate = bdd_is_complemented(g);
   g = bdd_regular(g);
-  if (!bdd_lookup3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)bdd_complement(g), &r)) {
+  bdd_cache_key k = bdd_xnor_key(m, f, g);
+  if (!bdd_lookup_edge(m, k, &r)) {
     long lf = bdd_level(m, f), lg = bdd_level(m, g);
     long id;
     bdd f1, f0, g1, g0;
@@ -113,12 +120,12 @@ bdd kzu_bdd_xnor_step(kzu_bdd_manager m, bdd f, bdd g) {
     if (!bdd_is_const(f0) && !bdd_is_const(g0)) {
       bdd a = (uintptr_t)f0 < (uintptr_t)g0 ? f0 : g0;
       bdd b = bdd_regular((uintptr_t)f0 < (uintptr_t)g0 ? g0 : f0);
-      bdd_prefetch_bin3(m, BDD_TAG_ITE, (intptr_t)a, (intptr_t)b, (intptr_t)bdd_complement(b));
+      bdd_prefetch_xnor(m, a, b);
     }
     bdd t = bdd_xnor_rec(m, f1, g1);
     bdd e = bdd_xnor_rec(m, f0, g0);
     r = bdd_find(m, id, t, e);
-    bdd_insert3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)bdd_complement(g), (intptr_t)r);
+    bdd_insert_edge(m, k, r);
   }
   return bdd_complement_if(r, negate);
 }
@@ -175,7 +182,8 @@ bdd kzu_bdd_ite_step(kzu_bdd_manager m, bdd f, bdd g, bdd h) {
       return bdd_complement_if(bdd_find(m, bdd_id(f), g, h), negate);
     }
   }
-  if (!bdd_lookup3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)h, &r)) {
+  bdd_cache_key k = bdd_prepare3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)h);
+  if (!bdd_lookup_edge(m, k, &r)) {
     long lf = bdd_level(m, f), lg = bdd_level(m, g), lh = bdd_level(m, h);
     long top = lf < lg ? lf : lg;
     if (lh < top) top = lh;
@@ -196,7 +204,7 @@ bdd kzu_bdd_ite_step(kzu_bdd_manager m, bdd f, bdd g, bdd h) {
     bdd t = kzu_bdd_ite_step(m, f1, g1, h1);
     bdd e = kzu_bdd_ite_step(m, f0, g0, h0);
     r = bdd_find(m, id, t, e);
-    bdd_insert3(m, BDD_TAG_ITE, (intptr_t)f, (intptr_t)g, (intptr_t)h, (intptr_t)r);
+    bdd_insert_edge(m, k, r);
   }
   return bdd_complement_if(r, negate);
 }

@@ -21,17 +21,20 @@ bdd kzu_bdd_exists_step(kzu_bdd_manager m, bdd f, intptr_t op, var_assoc *assoc)
     return f;
   }
   bdd r;
-  if (bdd_lookup3(m, BDD_TAG_OP, op, (intptr_t)f, (intptr_t)m->one, &r)) return r;
+  bdd_cache_key k = bdd_op_key(m, op, f);
+  if (bdd_lookup_edge(m, k, &r)) return r;
   long id = bdd_id(f);
   bool q = assoc->assoc[id] != nullptr;
+  bdd f0 = bdd_else_of(f);
+  bdd_prefetch_op1(m, op, f0);  // read while the then-part is computed
   bdd t = kzu_bdd_exists_step(m, bdd_then_of(f), op, assoc);
   if (q && t == m->one) {
     r = t;
   } else {
-    bdd e = kzu_bdd_exists_step(m, bdd_else_of(f), op, assoc);
+    bdd e = kzu_bdd_exists_step(m, f0, op, assoc);
     r = q ? bdd_or_consume(m, t, e) : bdd_find(m, id, t, e);
   }
-  bdd_insert3(m, BDD_TAG_OP, op, (intptr_t)f, (intptr_t)m->one, (intptr_t)r);
+  bdd_insert_edge(m, k, r);
   return r;
 }
 
@@ -72,7 +75,8 @@ static bdd bdd_rel_prod_step(kzu_bdd_manager m, bdd f, bdd g, intptr_t op, var_a
     lg = l;
   }
   bdd r;
-  if (bdd_lookup3(m, BDD_TAG_OP, op, (intptr_t)f, (intptr_t)g, &r)) return r;
+  bdd_cache_key k = bdd_op_key2(m, op, f, g);
+  if (bdd_lookup_edge(m, k, &r)) return r;
   long top = lf < lg ? lf : lg;
   long id = m->indexindexes[top];
   bdd f1 = f, f0 = f, g1 = g, g0 = g;
@@ -86,9 +90,12 @@ static bdd bdd_rel_prod_step(kzu_bdd_manager m, bdd f, bdd g, intptr_t op, var_a
   }
   bool q = assoc->assoc[id] != nullptr;
   // The else-part's entry is fetched while the then-part is computed.
-  if (!bdd_is_const(f0) && !bdd_is_const(g0))
-    bdd_prefetch_bin3(m, BDD_TAG_OP, op, (intptr_t)((uintptr_t)f0 < (uintptr_t)g0 ? f0 : g0),
-                      (intptr_t)((uintptr_t)f0 < (uintptr_t)g0 ? g0 : f0));
+  if (!bdd_is_const(f0) && !bdd_is_const(g0)) {
+    if ((uintptr_t)f0 < (uintptr_t)g0)
+      bdd_prefetch_op2(m, op, f0, g0);
+    else
+      bdd_prefetch_op2(m, op, g0, f0);
+  }
   bdd t = bdd_rel_prod_step(m, f1, g1, op, assoc);
   if (q && t == one) {
     r = t;
@@ -96,7 +103,7 @@ static bdd bdd_rel_prod_step(kzu_bdd_manager m, bdd f, bdd g, intptr_t op, var_a
     bdd e = bdd_rel_prod_step(m, f0, g0, op, assoc);
     r = q ? bdd_or_consume(m, t, e) : bdd_find(m, id, t, e);
   }
-  bdd_insert3(m, BDD_TAG_OP, op, (intptr_t)f, (intptr_t)g, (intptr_t)r);
+  bdd_insert_edge(m, k, r);
   return r;
 }
 

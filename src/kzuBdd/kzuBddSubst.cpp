@@ -28,13 +28,16 @@ static bdd bdd_substitute_step(kzu_bdd_manager m, bdd f, intptr_t op, var_assoc 
     return f;
   }
   bdd r;
-  if (bdd_lookup3(m, BDD_TAG_OP, op, (intptr_t)f, (intptr_t)m->one, &r)) return r;
+  bdd_cache_key k = bdd_op_key(m, op, f);
+  if (bdd_lookup_edge(m, k, &r)) return r;
   long id = bdd_id(f);
+  bdd f0 = bdd_else_of(f);
+  bdd_prefetch_op1(m, op, f0);  // read while the then-part is computed
   bdd t = bdd_substitute_step(m, bdd_then_of(f), op, assoc);
-  bdd e = bdd_substitute_step(m, bdd_else_of(f), op, assoc);
+  bdd e = bdd_substitute_step(m, f0, op, assoc);
   bdd v = assoc->assoc[id] != nullptr ? assoc->assoc[id] : m->variables[id];
   r = bdd_join(m, v, t, e);
-  bdd_insert3(m, BDD_TAG_OP, op, (intptr_t)f, (intptr_t)m->one, (intptr_t)r);
+  bdd_insert_edge(m, k, r);
   return r;
 }
 

@@ -2,7 +2,11 @@
 // canonical form (regular then-edge, no redundant tests), terminal nodes and
 // the node record allocator.
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -31,8 +35,7 @@ void *bdd_alloc_zeroed(long bytes) {
     p = calloc(1, (size_t)(bytes > 0 ? bytes : 1));
   }
   if (p == nullptr) {
-    MMout_of_memory((size_t)bytes);
-    exit(1);
+    mem_exhausted();
   }
   return p;
 }
@@ -176,6 +179,7 @@ void bdd_free_bucket_arena(kzu_bdd_manager m) {
 var_table *bdd_new_var_table(kzu_bdd_manager m) {
   var_table *t = (var_table *)bdd_alloc_zeroed(sizeof(var_table));
   t->size_index = BDD_INITIAL_TABLE_INDEX;
+  t->peak_index = t->size_index;
   t->size = bdd_primes[t->size_index];
   t->table = bdd_alloc_buckets(m, t->size);
   t->entries = 0;
@@ -188,9 +192,21 @@ void bdd_free_var_table(kzu_bdd_manager m, var_table *t) {
   bdd_free_array(t);
 }
 
+int bdd_table_index_for(long entries) {
+  int i = BDD_INITIAL_TABLE_INDEX;
+  while (i + 1 < BDD_PRIMES && bdd_primes[i] < entries) i++;
+  return i;
+}
+
 void bdd_rehash_var_table(kzu_bdd_manager m, var_table *t, bool grow) {
   int new_index = t->size_index + (grow ? 1 : -1);
+  if (grow && bdd_room_given(m)) {
+    int fit = bdd_table_index_for(t->entries);
+    if (fit > new_index) new_index = fit;
+    if (t->peak_index > new_index) new_index = t->peak_index;
+  }
   if (new_index < 0 || new_index >= BDD_PRIMES) return;
+  if (new_index > t->peak_index) t->peak_index = new_index;
   var_table fresh;
   fresh.size = bdd_primes[new_index];
   fresh.table = bdd_alloc_buckets(m, fresh.size);
@@ -238,20 +254,61 @@ void bdd_rebuild_summaries(var_table *t) {
 // address order, so nodes made one after another lie side by side.
 //
 // Slabs are made one after another in a range of address space reserved
-// when the first is needed (16 GB, less when the system refuses it; no
-// memory stands behind it until a slab is made), so that the computed
-// table can refer to a node by its offset in the range.
+// when the first is needed (16 GB; under an address-space limit at most a
+// quarter of what the limit leaves; less when the system refuses it; no
+// memory stands behind it until a slab is made). The computed table refers
+// to a node by its offset in the 16 GB window that ends where the range
+// ends. Slabs beyond the range are mapped on their own, each just below the
+// lowest slab so far, so they lie in the window too while it has room (the
+// system puts its own mappings top down, so the space below is mostly
+// free); a slab that lands outside the window still works, but results
+// over its nodes are not memoised.
+//
+// Every slab comes from mmap without an address beyond the window's, so
+// it lies below 2^47 (the kernel hands out higher addresses only when asked
+// for them) and the 48 bits of a bucket head always hold a node address.
+
+static const size_t kRefWindowBytes = (size_t)BDD_REF_SLABS * BDD_SLAB_BYTES;
+
+// The window ends at `top` (2 MB aligned).
+static void bdd_set_window(kzu_bdd_manager m, char *top) {
+  uintptr_t t = (uintptr_t)top;
+  m->ref_base = (char *)(t > kRefWindowBytes ? t - kRefWindowBytes : 0);
+  if (m->one != nullptr) m->one_ref = bdd_cache_ref(m, m->one);
+}
+
+static bool bdd_in_window(kzu_bdd_manager m, const void *slab) {
+  return m->ref_base != nullptr && (uintptr_t)slab - (uintptr_t)m->ref_base < kRefWindowBytes;
+}
+
+// Bytes of address space the range may take: any, or under a limit a
+// quarter of what is left of it.
+static size_t bdd_slab_range_budget() {
+  struct rlimit lim;
+  if (getrlimit(RLIMIT_AS, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+  size_t used = 0;
+  if (FILE *f = fopen("/proc/self/statm", "r")) {
+    unsigned long pages = 0;
+    if (fscanf(f, "%lu", &pages) == 1) used = (size_t)pages * (size_t)sysconf(_SC_PAGESIZE);
+    fclose(f);
+  }
+  return lim.rlim_cur > used ? ((size_t)lim.rlim_cur - used) / 4 : 0;
+}
 
 static void bdd_reserve_slab_range(kzu_bdd_manager m) {
   m->slab_room = -1;  // tried
+  size_t budget = bdd_slab_range_budget();
   for (long slabs = BDD_REF_SLABS; slabs >= 16; slabs /= 4) {
     size_t bytes = (size_t)(slabs + 1) * BDD_SLAB_BYTES;  // one more for the alignment
+    if (bytes > budget) continue;
     void *p = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p == MAP_FAILED) continue;
     m->slab_reserve = p;
     m->slab_reserve_bytes = bytes;
     m->slab_base = (char *)(((uintptr_t)p + BDD_SLAB_BYTES - 1) & ~(uintptr_t)(BDD_SLAB_BYTES - 1));
     m->slab_room = slabs;
+    bdd_set_window(m, m->slab_base + slabs * BDD_SLAB_BYTES);
+    m->slab_low = m->slab_base;
     return;
   }
 }
@@ -261,15 +318,44 @@ static bool bdd_in_slab_range(kzu_bdd_manager m, const void *slab) {
          (const char *)slab < m->slab_base + m->slab_room * BDD_SLAB_BYTES;
 }
 
-// The next slab of the range (its pages read as zero), else one from the
-// allocator.
+void bdd_limit_slab_range(kzu_bdd_manager m, long slabs) {
+  if (m->slab_room == 0) bdd_reserve_slab_range(m);
+  if (slabs < m->slab_count || slabs > m->slab_room) return;
+  bdd_flush_all(m);
+  m->slab_room = slabs;
+  bdd_set_window(m, m->slab_base + slabs * BDD_SLAB_BYTES);
+}
+
+#ifndef MAP_FIXED_NOREPLACE
+#define MAP_FIXED_NOREPLACE 0x100000
+#endif
+
+// A slab of its own, 2 MB aligned: at `want` when that space is free (and
+// `want` is not null), else wherever the system puts it.
+static void *bdd_map_slab(char *want) {
+  if (want != nullptr) {
+    void *p = mmap(want, (size_t)BDD_SLAB_BYTES, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    if (p == want) return p;
+    if (p != MAP_FAILED) munmap(p, (size_t)BDD_SLAB_BYTES);  // a kernel that took it as a hint
+  }
+  size_t bytes = 2 * (size_t)BDD_SLAB_BYTES;
+  char *p = (char *)mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) mem_exhausted();
+  char *slab = (char *)(((uintptr_t)p + BDD_SLAB_BYTES - 1) & ~(uintptr_t)(BDD_SLAB_BYTES - 1));
+  if (slab > p) munmap(p, (size_t)(slab - p));
+  if (slab + BDD_SLAB_BYTES < p + bytes) munmap(slab + BDD_SLAB_BYTES, (size_t)(p + bytes - (slab + BDD_SLAB_BYTES)));
+  return slab;
+}
+
+// The next slab of the range (its pages read as zero), else one of its own
+// below the lowest slab in the window.
 static void *bdd_slab_memory(kzu_bdd_manager m) {
   if (m->slab_room == 0) bdd_reserve_slab_range(m);
   if (m->slab_count < m->slab_room) {
     char *slab = m->slab_base + m->slab_count * BDD_SLAB_BYTES;
     if (mprotect(slab, (size_t)BDD_SLAB_BYTES, PROT_READ | PROT_WRITE) != 0) {
-      MMout_of_memory((size_t)BDD_SLAB_BYTES);
-      exit(1);
+      mem_exhausted();
     }
 #ifdef MADV_HUGEPAGE
     madvise(slab, (size_t)BDD_SLAB_BYTES, MADV_HUGEPAGE);
@@ -277,13 +363,24 @@ static void *bdd_slab_memory(kzu_bdd_manager m) {
     m->slab_count++;
     return slab;
   }
-  return bdd_alloc_zeroed(BDD_SLAB_BYTES);
+  char *want = nullptr;
+  if (m->ref_base != nullptr && (uintptr_t)m->slab_low - (uintptr_t)m->ref_base >= (uintptr_t)BDD_SLAB_BYTES)
+    want = m->slab_low - BDD_SLAB_BYTES;
+  char *slab = (char *)bdd_map_slab(want);
+  if (m->ref_base == nullptr) {  // no range: the first slab ends the window
+    bdd_set_window(m, slab + BDD_SLAB_BYTES);
+    m->slab_low = slab;
+  }
+  if (bdd_in_window(m, slab) && slab < m->slab_low) m->slab_low = slab;
+#ifdef MADV_HUGEPAGE
+  madvise(slab, (size_t)BDD_SLAB_BYTES, MADV_HUGEPAGE);
+#endif
+  return slab;
 }
 
 static void bdd_new_slab(kzu_bdd_manager m) {
   void *slab = bdd_slab_memory(m);
-  // Bucket heads keep node addresses in 48 bits.
-  util_assert(((uintptr_t)slab + BDD_SLAB_BYTES) <= BDD_BUCKET_PTR_MASK, "bdd_new_slab: address beyond 48 bits");
+  kz_debug_assert(((uintptr_t)slab + BDD_SLAB_BYTES) <= BDD_BUCKET_PTR_MASK, "bdd_new_slab: address beyond 48 bits");
   *(void **)slab = m->slabs;
   m->slabs = slab;
   struct bdd_ *rec = bdd_slab_records(slab);
@@ -319,20 +416,24 @@ void bdd_free_node_slabs(kzu_bdd_manager m) {
   void *slab = m->slabs;
   while (slab != nullptr) {
     void *next = *(void **)slab;
-    if (!bdd_in_slab_range(m, slab)) bdd_free_array(slab);
+    if (!bdd_in_slab_range(m, slab)) munmap(slab, (size_t)BDD_SLAB_BYTES);
     slab = next;
   }
   if (m->slab_reserve != nullptr) munmap(m->slab_reserve, m->slab_reserve_bytes);
   m->slab_reserve = nullptr;
   m->slab_base = nullptr;
   m->slab_room = m->slab_count = 0;
+  m->ref_base = m->slab_low = nullptr;
   m->slabs = nullptr;
   m->free_nodes = nullptr;
 }
 
 // ---- Look-up -----------------------------------------------------------------------------------
+// The node (id, t, e) for a regular t, made when missing. A found node
+// gets a temporary reference; a new one starts with it.
 static inline bdd bdd_find_aux(kzu_bdd_manager m, long id, bdd t, bdd e) {
   unique *u = &m->unique_table;
+  u->finds++;
   var_table *vt = u->tables[id];
   uint64_t h = bdd_node_key(t, e);
   long b = bdd_key_bucket(h, vt->size);
@@ -341,7 +442,7 @@ static inline bdd bdd_find_aux(kzu_bdd_manager m, long id, bdd t, bdd e) {
   if ((bdd_bucket_summary(head) & s) == s) {
     for (bdd n = bdd_bucket_first(head); n != nullptr; n = n->next) {
       if (n->data[0] == t && n->data[1] == e) {
-        u->finds++;
+        bdd_temp_inc(n);
         return n;
       }
       if ((n->spare & s) != s) break;
@@ -350,14 +451,13 @@ static inline bdd bdd_find_aux(kzu_bdd_manager m, long id, bdd t, bdd e) {
   struct bdd_ *n = bdd_new_node_record(m);
   n->indexindex = (uint16_t)id;
   n->refs = 0;
-  n->mark = 0;
+  n->mark = 1;  // the temporary reference of the result
   n->data[0] = t;
   n->data[1] = e;
   bdd_bucket_push(vt, b, n, s);
   vt->entries++;
   u->entries++;
   if (vt->entries > 4 * vt->size) bdd_rehash_var_table(m, vt, true);
-  u->finds++;
   return n;
 }
 
@@ -368,12 +468,9 @@ bdd bdd_find(kzu_bdd_manager m, long id, bdd t, bdd e) {
   }
   kz_debug_assert(bdd_level(m, t) > m->indexes[id] && bdd_level(m, e) > m->indexes[id],
                   "child does not lie below its parent");
-  bdd r;
-  if (bdd_is_complemented(t))
-    r = bdd_complement(bdd_find_aux(m, id, bdd_complement(t), bdd_complement(e)));
-  else
-    r = bdd_find_aux(m, id, t, e);
-  bdd_temp_inc(r);
+  // (id, !t, !e) = !(id, t, e): the stored then-edge is regular.
+  int c = bdd_is_complemented(t);
+  bdd r = bdd_complement_if(bdd_find_aux(m, id, bdd_complement_if(t, c), bdd_complement_if(e, c)), c);
   bdd_temp_dec(t);
   bdd_temp_dec(e);
   if (--m->check <= 0) bdd_periodic_check(m);

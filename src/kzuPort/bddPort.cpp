@@ -16,6 +16,10 @@ bdd_manager *bdd_start(int nvariables) {
   kzu_bdd_manager m = kzu_bdd_init();
   for (int i = 0; i < nvariables; i++) kzu_bdd_new_var_last(m);
   bdd_external_hooks *hooks = (bdd_external_hooks *)MMalloc(sizeof(bdd_external_hooks));
+  if (hooks == nullptr) {  // an out-of-memory hook that returns
+    kzu_bdd_quit(m);
+    return nullptr;
+  }
   memset(hooks, 0, sizeof(*hooks));
   m->hooks = hooks;
   return m;
@@ -38,7 +42,15 @@ bdd_manager *bdd_get_manager(bdd_t *f) { return f->mgr; }
 // ---- Construction -------------------------------------------------------------------
 bdd_t *bdd_construct_bdd_t(bdd_manager *mgr, struct bdd_ *edge) {
   if (edge == nullptr) kzu_bdd_fatal("bdd_construct_bdd_t: possible memory overflow");
-  bdd_t *f = (bdd_t *)MMalloc(sizeof(bdd_t));
+  bdd_port_state *s = (bdd_port_state *)bdd_engine(mgr)->layer_state;
+  bdd_t *f;
+  if (s != nullptr && s->free_handles != nullptr) {
+    f = s->free_handles;
+    s->free_handles = (bdd_t *)f->node;
+  } else {
+    f = bdd_new_handle_slow(bdd_engine(mgr));
+    if (f == nullptr) kzu_bdd_fatal("bdd_construct_bdd_t: possible memory overflow");
+  }
   f->free = 0;
   f->node = edge;
   f->mgr = mgr;
@@ -59,11 +71,15 @@ bdd_t *bdd_dup(bdd_t *f) { return bdd_construct_bdd_t(f->mgr, kzu_bdd_identity(f
 void bdd_free(bdd_t *f) {
   util_assert(f != nullptr, "bdd_free: trying to free a NIL bdd_t");
   util_assert(f->free == 0, "bdd_free: trying to free a freed bdd_t");
-  kzu_bdd_free(f->mgr, f->node);
+  kzu_bdd_manager m = f->mgr;
+  kzu_bdd_free(m, f->node);
+  // Back on the manager's free list (the record was made with its state).
+  bdd_port_state *s = (bdd_port_state *)m->layer_state;
+  kz_debug_assert(s != nullptr, "a handle record comes from its manager's blocks");
   f->free = 1;
-  f->node = nullptr;
   f->mgr = nullptr;
-  free(f);
+  f->node = (bdd)s->free_handles;
+  s->free_handles = f;
 }
 
 // ---- Connectives ------------------------------------------------------------------------
@@ -126,10 +142,7 @@ bdd *bdd_edges_of_array(array_t *a) {
 bdd_t *bdd_smooth(bdd_t *f, array_t *smoothing_vars) {
   if (smoothing_vars == nullptr || array_n(smoothing_vars) == 0) kzu_bdd_fatal("bdd_smooth: no smoothing variables");
   kzu_bdd_manager m = f->mgr;
-  bdd *edges = bdd_edges_of_array(smoothing_vars);
-  int ok = kzu_bdd_temp_assoc(m, edges, 0);
-  MMfree(edges);
-  kzu_bdd_assoc(m, -1);
+  bool ok = bdd_select_assoc(m, smoothing_vars, nullptr);
   return bdd_construct_bdd_t(f->mgr, ok ? kzu_bdd_exists(m, f->node) : nullptr);
 }
 

@@ -99,20 +99,12 @@ array_t *bdd_pairwise_xor(bdd_manager *mgr, array_t *a, array_t *b) {
 }
 
 // ---- Quantification, substitution, cofactors ----------------------------------------------------
-// Makes the given variables the temporary association and selects it.
-static bool bdd_use_temp_assoc(kzu_bdd_manager m, array_t *vars) {
-  bdd *edges = bdd_edges_of_array(vars);
-  int ok = kzu_bdd_temp_assoc(m, edges, 0);
-  MMfree(edges);
-  kzu_bdd_assoc(m, -1);
-  return ok != 0;
-}
 
 bdd_t *bdd_and_smooth(bdd_t *f, bdd_t *g, array_t *smoothing_vars) {
   if (smoothing_vars == nullptr || array_n(smoothing_vars) == 0)
     kzu_bdd_fatal("bdd_and_smooth: no smoothing variables");
   kzu_bdd_manager m = f->mgr;
-  bool ok = bdd_use_temp_assoc(m, smoothing_vars);
+  bool ok = bdd_select_assoc(m, smoothing_vars, nullptr);
   return bdd_wrap(f->mgr, ok ? kzu_bdd_rel_prod(m, f->node, bdd_edge(g)) : nullptr);
 }
 
@@ -124,7 +116,7 @@ bdd_t *bdd_consensus(bdd_t *f, array_t *quantifying_vars) {
   if (quantifying_vars == nullptr || array_n(quantifying_vars) == 0)
     kzu_bdd_fatal("bdd_consensus: no quantifying variables");
   kzu_bdd_manager m = f->mgr;
-  bool ok = bdd_use_temp_assoc(m, quantifying_vars);
+  bool ok = bdd_select_assoc(m, quantifying_vars, nullptr);
   return bdd_wrap(f->mgr, ok ? kzu_bdd_forall(m, f->node) : nullptr);
 }
 
@@ -133,7 +125,7 @@ bdd_t *bdd_cproject(bdd_t *f, array_t *projection_vars) {
   if (projection_vars == nullptr || array_n(projection_vars) == 0)
     fprintf(stdout, "Warning: bdd_cproject: no projection variables\n");
   kzu_bdd_manager m = f->mgr;
-  bool ok = bdd_use_temp_assoc(m, projection_vars);
+  bool ok = bdd_select_assoc(m, projection_vars, nullptr);
   return bdd_wrap(f->mgr, ok ? kzu_bdd_project(m, f->node) : nullptr);
 }
 
@@ -150,26 +142,11 @@ bdd_t *bdd_smooth_with_cube(bdd_t *f, bdd_t *cube) {
   return r;
 }
 
-bdd *bdd_pairs_of_arrays(array_t *old_array, array_t *new_array) {
-  int n = array_n(old_array);
-  bdd *pairs = (bdd *)MMalloc(sizeof(bdd) * (size_t)(2 * n + 1));
-  for (int i = 0; i < n; i++) {
-    pairs[2 * i] = bdd_edge(array_fetch(bdd_t *, old_array, i));
-    pairs[2 * i + 1] = bdd_edge(array_fetch(bdd_t *, new_array, i));
-  }
-  pairs[2 * n] = nullptr;
-  return pairs;
-}
-
-// Makes (old, new) the temporary pair association and selects it.
+// Selects the pair association (old, new).
 static bool bdd_use_pairs(kzu_bdd_manager m, array_t *old_array, array_t *new_array) {
   if (array_n(old_array) != array_n(new_array))
     kzu_bdd_fatal("bdd_substitute: mismatch of number of new and old variables");
-  bdd *pairs = bdd_pairs_of_arrays(old_array, new_array);
-  int ok = kzu_bdd_temp_assoc(m, pairs, 1);
-  MMfree(pairs);
-  kzu_bdd_assoc(m, -1);
-  return ok != 0;
+  return bdd_select_assoc(m, old_array, new_array);
 }
 
 bdd_t *bdd_substitute(bdd_t *f, array_t *old_array, array_t *new_array) {

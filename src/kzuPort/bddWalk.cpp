@@ -190,10 +190,7 @@ void bdd_walk_free(bdd_walk *w) {
 // which cost far more on their first touch).
 static void *bdd_zeroed(size_t size, long n) {
   void *p = calloc((size_t)(n > 0 ? n : 1), size);
-  if (p == nullptr) {
-    MMout_of_memory(size * (size_t)n);
-    exit(1);
-  }
+  if (p == nullptr) mem_exhausted();
   return p;
 }
 

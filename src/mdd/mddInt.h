@@ -12,6 +12,13 @@ mdd_hook_type *mdd_hook(mdd_manager *mgr);
 // otherwise the least k with 2^k >= values.
 int mdd_encode_length(int values);
 
+// MMalloc for this layer's own records: when the heap is exhausted and the
+// out-of-memory hook returns, ends the process through the engine's fatal
+// channel with "<who>: failed on memory allocation" instead of handing back
+// null.
+void *mdd_checked_alloc(size_t bytes, const char *who);
+#define MDD_ALLOC(type, n, who) ((type *)mdd_checked_alloc(sizeof(type) * (size_t)(n), (who)))
+
 // Appends `n_mvars` mvars with ids first_mvar, first_mvar + 1, ... to the
 // manager's lists. Their bits start at bvar id `first_bvar` and are spread by
 // the strides (interleaving groups); every bit id must be below `bvar_limit`

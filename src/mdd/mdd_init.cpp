@@ -79,7 +79,7 @@ int add_mvars(mdd_manager *mgr, int first_bvar, long bits, array_t *values, arra
 }
 
 mdd_hook_type *new_hook() {
-  mdd_hook_type *hook = ALLOC(mdd_hook_type, 1);
+  mdd_hook_type *hook = MDD_ALLOC(mdd_hook_type, 1, "mdd_init");
   hook->mvar_list = array_alloc(mvar_type, 0);
   hook->bvar_list = array_alloc(bvar_type, 0);
   return hook;
@@ -149,7 +149,7 @@ void mdd_record_variables(mdd_manager *mgr, int first_bvar, int first_mvar, int 
     mv.values = n;
     mv.encode_length = k;
     mv.bvars = bits;
-    mv.encoding = ALLOC(int, k);
+    mv.encoding = MDD_ALLOC(int, k, "mdd_record_variables");
     array_insert(mvar_type, hook->mvar_list, id, mv);
     if (d != -1 && s != d) stride_inconsistency(name);
     if (j == s) {

@@ -90,7 +90,7 @@ array_t *skip_to_valid(mdd_gen *gen, array_t *candidate) {
 
 void check_var_list(mdd_manager *mgr, array_t *var_list) {
   array_t *mvars = mdd_ret_mvar_list(mgr);
-  char *seen = ALLOC(char, array_n(mvars) + 1);
+  char *seen = MDD_ALLOC(char, array_n(mvars) + 1, "mdd_first_minterm");
   memset(seen, 0, (size_t)array_n(mvars) + 1);
   for (int i = 0; i < array_n(var_list); i++) {
     int id = array_fetch(int, var_list, i);
@@ -104,7 +104,7 @@ void check_var_list(mdd_manager *mgr, array_t *var_list) {
 }  // namespace
 
 mdd_gen *mdd_first_minterm(mdd_t *f, array_t **minterm, array_t *var_list) {
-  mdd_gen *gen = ALLOC(mdd_gen, 1);
+  mdd_gen *gen = MDD_ALLOC(mdd_gen, 1, "mdd_first_minterm");
   memset(gen, 0, sizeof *gen);
   if (f == nullptr) {
     *minterm = nullptr;

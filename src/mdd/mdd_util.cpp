@@ -1,13 +1,24 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kzuBdd/kzuBdd.h"
 #include "mdd/mddInt.h"
+
+void *mdd_checked_alloc(size_t bytes, const char *who) {
+  void *p = MMalloc(bytes);
+  if (p == nullptr) {
+    char message[128];
+    snprintf(message, sizeof message, "%s: failed on memory allocation", who);
+    kzu_bdd_fatal(message);
+  }
+  return p;
+}
 
 boolean mdd_is_constant(mdd_t *f) { return bdd_is_tautology(f, 1) || bdd_is_tautology(f, 0); }
 
 array_t *mdd_bit_handles(mdd_manager *mgr, array_t *mvar_ids) {
   array_t *mvars = mdd_ret_mvar_list(mgr);
-  char *seen = ALLOC(char, array_n(mvars) + 1);
+  char *seen = MDD_ALLOC(char, array_n(mvars) + 1, "mdd_bit_handles");
   memset(seen, 0, (size_t)array_n(mvars) + 1);
   array_t *bits = array_alloc(mdd_t *, 0);
   for (int i = 0; i < array_n(mvar_ids); i++) {
@@ -336,7 +347,7 @@ int mdd_get_number_of_bdd_support(mdd_manager *mgr, mdd_t *f) {
 array_t *mdd_get_support(mdd_manager *mgr, mdd_t *f) {
   array_t *bits = mdd_get_bdd_support_ids(mgr, f);
   int n_mvars = array_n(mdd_ret_mvar_list(mgr));
-  char *in = ALLOC(char, n_mvars + 1);
+  char *in = MDD_ALLOC(char, n_mvars + 1, "mdd_get_support");
   memset(in, 0, (size_t)n_mvars + 1);
   for (int i = 0; i < array_n(bits); i++) {
     int owner = owner_of(mgr, array_fetch(int, bits, i));

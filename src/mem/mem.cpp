@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "util/util.h"
+
 namespace {
 
 // Circular doubly linked free lists, one per size index; avail[i] is the
@@ -19,7 +21,7 @@ long block_allocation = 0;
 [[noreturn]] void mem_fatal(const char *msg) {
   fflush(stdout);
   fprintf(stderr, "Memory management library: error: %s\n", msg);
-  exit(1);
+  util_exit(1);
 }
 
 void init_avail() {
@@ -93,6 +95,8 @@ bool header_valid(const block_ *b) {
 }
 
 }  // namespace
+
+void mem_exhausted(void) { mem_fatal("mem_get_block: allocation failed"); }
 
 pointer mem_get_block(long size) {
   if (size <= 0) return nullptr;

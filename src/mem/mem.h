@@ -18,6 +18,10 @@ void mem_free_block(pointer p);
 pointer mem_resize_block(pointer p, long size);
 void mem_copy(void *dest, const void *src, long size);
 void mem_zero(void *p, long size);
+// Ends the process as an allocation that the system refuses does:
+// "mem_get_block: allocation failed" on the error line above, status 1. The
+// engine's own tables report their exhaustion through it.
+[[noreturn]] void mem_exhausted(void);
 // Bytes obtained from the system so far.
 long mem_allocation(void);
 

@@ -11,10 +11,17 @@ void util_assert_fail(const char *file, int line, const char *msg) {
   abort();
 }
 
+void (*util_exit_hook)(int status) = exit;
+
+void util_exit(int status) {
+  util_exit_hook(status);
+  exit(status);
+}
+
 void MMout_of_memory(size_t size) {
   fflush(stdout);
   fprintf(stderr, "\nout of memory allocating %lu bytes\n", (unsigned long)size);
-  exit(1);
+  util_exit(1);
 }
 
 void (*MMoutOfMemory)(size_t size) = MMout_of_memory;

@@ -31,12 +31,23 @@ typedef int boolean;
 #define kz_debug_assert(cond, msg) util_assert((cond), (msg))
 #endif
 
+// Fatal-exit hook. Every fatal exit of the library and of the programs built
+// on it (a line on standard output or standard error, then a status) ends in
+// util_exit, which calls the hook with the status. The hook is exit, and
+// production code never changes it; a test or fuzzing harness may install
+// one that unwinds instead (throws or jumps out), so that it can take a
+// fatal exit as an outcome and go on. A hook that returns is followed by
+// exit all the same.
+extern void (*util_exit_hook)(int status);
+[[noreturn]] void util_exit(int status);
+
 // Out-of-memory hook of the checked heap. Called with the requested size when
 // the standard allocator fails; the wrapper then returns null.
 extern void (*MMoutOfMemory)(size_t size);
 
 // Initial hook: flushes standard output, prints
-// "\nout of memory allocating %lu bytes\n" on standard error and exits with 1.
+// "\nout of memory allocating %lu bytes\n" on standard error and exits with 1
+// (through util_exit).
 void MMout_of_memory(size_t size);
 
 // malloc/realloc with the hook above. MMalloc(0) allocates 4 bytes.

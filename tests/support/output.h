@@ -16,6 +16,14 @@ void stdoutToStderr();
 
 }  // namespace output_test
 
+// Tests that limit the address space skip under AddressSanitizer, whose
+// runtime cannot live with the limit.
+#if defined(__SANITIZE_ADDRESS__)
+#define KZ_UNDER_ASAN 1
+#else
+#define KZ_UNDER_ASAN 0
+#endif
+
 // Death-test statement whose standard output is checked.
 #define STDOUT_TO_STDERR(stmt)     \
   {                                \

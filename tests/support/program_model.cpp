@@ -50,6 +50,26 @@ StateSet allStates() {
   return all;
 }
 
+std::vector<std::string> referenceProgram() {
+  std::vector<std::string> lines;
+  for (int a = 0; a < 4; a++)
+    for (int v = 0; v < 4; v++)
+      if (v != a) {
+        lines.push_back("x1 = " + std::to_string(v) + " x2 = " + std::to_string(a) +
+                        " -> x1 := " + std::to_string(a));
+        lines.push_back("x2 = " + std::to_string(a) + " x3 = " + std::to_string(v) +
+                        " -> x3 := " + std::to_string(a));
+      }
+  for (int a = 0; a < 4; a++)
+    for (int s = 0; s < 64; s++) {
+      State v = decode(s);
+      if (v[0] != v[1] && v[1] != v[2] && (v[0] == a || v[2] == a))
+        lines.push_back("x1 = " + std::to_string(v[0]) + " x2 = " + std::to_string(v[1]) +
+                        " x3 = " + std::to_string(v[2]) + " -> x2 := " + std::to_string(a));
+    }
+  return lines;
+}
+
 TestModel::TestModel() {
   ::testing::internal::CaptureStdout();
   initResult = ps.Init();

@@ -35,6 +35,9 @@ int encode(const State &s);
 // The synthesis invariant: x1 = x2 or x2 = x3.
 bool inInvariant(int s);
 StateSet allStates();
+// A correct program in the node's minterm form, one command per line: x1
+// and x3 copy x2; outside the invariant x2 copies a neighbour.
+std::vector<std::string> referenceProgram();
 
 // ProgramStructure after Init (whose table of variables is captured, not
 // printed). The destructor frees every kept handle, releases the model and
