@@ -1,14 +1,19 @@
 #include "Util.h"
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <iostream>
 #include <queue>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -159,274 +164,320 @@ namespace {
   util_exit(1);
 }
 
-inline uintptr_t edgeOf(const bdd_t *h) { return reinterpret_cast<uintptr_t>(h->node); }
+constexpr const char kFinished[] = "Finished calcualting the MDD from the given string!";
 
-inline bool isComplemented(bdd_t *h) {
-  boolean c = 0;
-  bdd_get_node(h, &c);
-  return c != 0;
+// ---- Writer ---------------------------------------------------------------------
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr bool kBigEndian = true;
+#else
+constexpr bool kBigEndian = false;
+#endif
+
+// The eight hex digits of x as characters, the most significant first in
+// memory: each nibble spread into its own byte, then '0'..'9' or 'a'..'f'.
+inline uint64_t hexChars8(uint32_t x) {
+  uint64_t v = x;
+  v = (v | v << 16) & 0x0000FFFF0000FFFFull;
+  v = (v | v << 8) & 0x00FF00FF00FF00FFull;
+  v = (v | v << 4) & 0x0F0F0F0F0F0F0F0Full;  // byte i = nibble i
+  uint64_t letters = ((v + 0x0606060606060606ull) >> 4) & 0x0101010101010101ull;
+  v += 0x3030303030303030ull + letters * ('a' - '0' - 10);
+  return kBigEndian ? v : __builtin_bswap64(v);
 }
 
-// A node token: the edge printed as an untyped pointer, "0x" + lowercase hex.
-void appendToken(std::string *out, uintptr_t edge) {
-  char buf[2 + 2 * sizeof(uintptr_t)];
-  char *end = buf + sizeof buf;
-  char *p = end;
-  do {
-    *--p = "0123456789abcdef"[edge & 0xf];
-    edge >>= 4;
-  } while (edge != 0);
-  out->append("0x", 2);
-  out->append(p, (size_t)(end - p));
+// w without its first k characters in memory order, zeros after the rest.
+inline uint64_t dropLeading(uint64_t w, int k) { return kBigEndian ? w << (8 * k) : w >> (8 * k); }
+
+// A node token: the reference printed as an untyped pointer, "0x" and
+// lowercase hex digits without leading zeros. Writes up to 8 bytes past the
+// token, which later output overwrites.
+inline char *putToken(char *p, uint64_t ref) {
+  int n = ref == 0 ? 1 : (67 - __builtin_clzll(ref)) / 4;
+  p[0] = '0';
+  p[1] = 'x';
+  uint64_t low = hexChars8((uint32_t)ref);
+  if (n <= 8) {
+    low = dropLeading(low, 8 - n);
+    std::memcpy(p + 2, &low, 8);
+  } else {
+    uint64_t high = dropLeading(hexChars8((uint32_t)(ref >> 32)), 16 - n);
+    std::memcpy(p + 2, &high, 8);
+    std::memcpy(p + 2 + n - 8, &low, 8);
+  }
+  return p + 2 + n;
+}
+
+inline char *putNumber(char *p, long long v) {
+  if (v >= 0 && v < 10) {
+    *p = (char)('0' + v);
+    return p + 1;
+  }
+  if (v >= 10 && v < 100) {
+    p[0] = (char)('0' + v / 10);
+    p[1] = (char)('0' + v % 10);
+    return p + 2;
+  }
+  return std::to_chars(p, p + 24, v).ptr;
 }
 
 void appendNumber(std::string *out, long long v) {
   char buf[24];
-  auto res = std::to_chars(buf, buf + sizeof buf, v);
-  out->append(buf, (size_t)(res.ptr - buf));
+  out->append(buf, (size_t)(putNumber(buf, v) - buf));
 }
 
-// Open-addressing set of non-zero edge values.
-class EdgeSet {
- public:
-  EdgeSet() : slots(64, 0), used(0) {}
-  // True when the edge was not yet in the set.
-  bool insert(uintptr_t edge) {
-    if (2 * (used + 1) > slots.size()) grow();
-    size_t mask = slots.size() - 1;
-    for (size_t i = hash(edge) & mask;; i = (i + 1) & mask) {
-      if (slots[i] == edge) return false;
-      if (slots[i] == 0) {
-        slots[i] = edge;
-        used++;
-        return true;
+inline char *putSpaced(char *p, const char *s) {
+  while (*s != 0) *p++ = *s++;
+  return p;
+}
+
+// The longest line: three tokens of 18 characters, three numbers of up to
+// 20 and the separators.
+constexpr size_t kMaxLineBytes = 3 * 18 + 3 * 20 + 8;
+constexpr long kBatchLines = 256;
+
+// Appends the text of a non-constant f: one line per node reference, breadth
+// first from the root, then-child before else-child.
+void writeNodeLines(bdd_t *f, std::string *out) {
+  bdd_walk *walk = bdd_walk_start(f, 0);
+  std::vector<bdd_walk_line> lines((size_t)kBatchLines);
+  std::vector<char> buffer((size_t)kBatchLines * kMaxLineBytes + 8);  // putToken writes ahead
+  long n;
+  while ((n = bdd_walk_next(walk, lines.data(), kBatchLines)) > 0) {
+    char *p = buffer.data();
+    for (long i = 0; i < n; i++) {
+      const bdd_walk_line &l = lines[(size_t)i];
+      p = putToken(p, l.ref);
+      p = putSpaced(p, (l.ref & 1) != 0 ? " !" : " ");
+      p = putNumber(p, l.var);
+      *p++ = ' ';
+      for (int side = 0; side < 2; side++) {
+        if (l.child_kind[side] >= 0) {
+          static const char *const kConst[2][2] = {{" F ", " T "}, {" F \n", " T \n"}};
+          p = putSpaced(p, kConst[side][l.child_kind[side]]);
+          continue;
+        }
+        p = putToken(p, l.child[side]);
+        p = putSpaced(p, (l.child[side] & 1) != 0 ? " !" : " ");
+        p = putNumber(p, l.child_var[side]);
+        *p++ = side == 0 ? ' ' : '\n';
       }
     }
+    size_t bytes = (size_t)(p - buffer.data());
+    // Growing four times over copies and first-touches less of the text.
+    if (out->capacity() < out->size() + bytes) out->reserve(std::max(4 * out->capacity(), out->size() + bytes));
+    out->append(buffer.data(), bytes);
   }
+  bdd_walk_free(walk);
+}
 
- private:
-  std::vector<uintptr_t> slots;
-  size_t used;
+// ---- Scratch arrays -------------------------------------------------------------
 
-  static size_t hash(uintptr_t e) { return (size_t)((e >> 3) * 0x9e3779b97f4a7c15ULL >> 17); }
-  void grow() {
-    std::vector<uintptr_t> old;
-    old.swap(slots);
-    slots.assign(old.size() * 2, 0);
-    size_t mask = slots.size() - 1;
-    for (uintptr_t e : old) {
-      if (e == 0) continue;
-      size_t i = hash(e) & mask;
-      while (slots[i] != 0) i = (i + 1) & mask;
-      slots[i] = e;
-    }
+// The large arrays of one text: memory comes zeroed (large blocks are fresh
+// mappings) and elements made without arguments are left as they are, so
+// an array costs only the pages it touches.
+template <class T>
+struct ScratchAllocator {
+  typedef T value_type;
+
+  ScratchAllocator() = default;
+  template <class U>
+  ScratchAllocator(const ScratchAllocator<U> &) {}
+
+  T *allocate(size_t n) {
+    void *p = std::calloc(n > 0 ? n : 1, sizeof(T));
+    if (p == nullptr) throw std::bad_alloc();
+    return (T *)p;
   }
+  void deallocate(T *p, size_t) { std::free(p); }
+  template <class U>
+  void construct(U *p) {
+    ::new ((void *)p) U;
+  }
+  template <class U, class... Args>
+  void construct(U *p, Args &&...args) {
+    ::new ((void *)p) U(std::forward<Args>(args)...);
+  }
+  template <class U>
+  bool operator==(const ScratchAllocator<U> &) const { return true; }
+  template <class U>
+  bool operator!=(const ScratchAllocator<U> &) const { return false; }
 };
 
-enum Position { kNodePos = 0, kThenPos = 1, kElsePos = 2 };
+template <class T>
+using Scratch = std::vector<T, ScratchAllocator<T>>;
 
-// Writes the text of a non-constant f breadth-first from the root, one line
-// per node reference. mapVar(id, position) gives the variable number written
-// for the node itself or one of its children; all three numbers of a line are
-// computed before anything of it is appended.
-template <class MapVar>
-void writeNodeLines(bdd_t *f, std::string *out, MapVar mapVar) {
-  std::vector<bdd_t *> queue;
-  size_t head = 0;
-  EdgeSet queued;  // the root's own token is never entered
-  queue.push_back(bdd_dup(f));
-  while (head < queue.size()) {
-    bdd_t *n = queue[head];
-    queue[head++] = nullptr;
-    if (bdd_is_tautology(n, 1) || bdd_is_tautology(n, 0)) {
-      bdd_free(n);
-      continue;
-    }
-    bool c = isComplemented(n);
-    bdd_t *m = c ? bdd_not(n) : bdd_dup(n);
-    bdd_t *t = bdd_then(m);
-    bdd_t *e = bdd_else(m);
-    bool tOne = bdd_is_tautology(t, 1), tZero = bdd_is_tautology(t, 0);
-    bool eOne = bdd_is_tautology(e, 1), eZero = bdd_is_tautology(e, 0);
-    bool tConst = tOne || tZero, eConst = eOne || eZero;
-
-    long long v = mapVar(bdd_top_var_id(n), kNodePos);
-    long long vt = tConst ? 0 : mapVar(bdd_top_var_id(t), kThenPos);
-    long long ve = eConst ? 0 : mapVar(bdd_top_var_id(e), kElsePos);
-
-    appendToken(out, edgeOf(n));
-    out->append(c ? " !" : " ");
-    appendNumber(out, v);
-    out->push_back(' ');
-
-    if (tConst) {
-      out->append(tOne ? " T " : " F ");
-    } else {
-      appendToken(out, edgeOf(t));
-      out->append(isComplemented(t) ? " !" : " ");
-      appendNumber(out, vt);
-      out->push_back(' ');
-      if (queued.insert(edgeOf(t))) {
-        queue.push_back(t);
-        t = nullptr;
-      }
-    }
-    if (eConst) {
-      out->append(eOne ? " T \n" : " F \n");
-    } else {
-      appendToken(out, edgeOf(e));
-      out->append(isComplemented(e) ? " !" : " ");
-      appendNumber(out, ve);
-      out->push_back('\n');
-      if (queued.insert(edgeOf(e))) {
-        queue.push_back(e);
-        e = nullptr;
-      }
-    }
-    if (t != nullptr) bdd_free(t);
-    if (e != nullptr) bdd_free(e);
-    bdd_free(m);
-    bdd_free(n);
+// For arrays touched all over at random: large blocks are mapped with their
+// pages made at once (where the system can), which costs less than a page
+// fault per page.
+template <class T>
+struct TableAllocator : ScratchAllocator<T> {
+  template <class U>
+  struct rebind {
+    typedef TableAllocator<U> other;
+  };
+  TableAllocator() = default;
+  template <class U>
+  TableAllocator(const TableAllocator<U> &) {}
+  static constexpr size_t kMapped = (size_t)1 << 21;
+#ifdef MAP_POPULATE
+  T *allocate(size_t n) {
+    size_t bytes = (n > 0 ? n : 1) * sizeof(T);
+    if (bytes < kMapped) return ScratchAllocator<T>::allocate(n);
+    void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    return (T *)p;
   }
-}
-
-// ---- Reader -------------------------------------------------------------------
-
-inline bool isFieldSpace(char ch) {
-  return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\v' || ch == '\f';
-}
-
-constexpr int kMaxFields = 6;
-
-// Splits [b, e) into whitespace-separated fields, storing the first
-// kMaxFields; returns the number of fields.
-int splitFields(const char *b, const char *e, std::string_view *fields) {
-  int n = 0;
-  const char *p = b;
-  while (true) {
-    while (p < e && isFieldSpace(*p)) p++;
-    if (p == e) return n;
-    const char *start = p;
-    while (p < e && !isFieldSpace(*p)) p++;
-    if (n < kMaxFields) fields[n] = std::string_view(start, (size_t)(p - start));
-    n++;
+  void deallocate(T *p, size_t n) {
+    size_t bytes = (n > 0 ? n : 1) * sizeof(T);
+    if (bytes < kMapped)
+      ScratchAllocator<T>::deallocate(p, n);
+    else
+      munmap(p, bytes);
   }
-}
+#endif
+};
 
-// "[!]digits" with a value up to INT_MAX.
-bool parseVariable(std::string_view s, int *var, bool *neg) {
-  *neg = !s.empty() && s[0] == '!';
-  if (*neg) s.remove_prefix(1);
-  if (s.empty() || s.size() > 10) return false;
-  long long v = 0;
-  for (char ch : s) {
-    if (ch < '0' || ch > '9') return false;
-    v = v * 10 + (ch - '0');
+// ---- Reader ---------------------------------------------------------------------
+
+// Character classes of the reader: the value of a lowercase hex digit, or one
+// of the classes below. Blanks separate fields; a NUL is the end of the text
+// only where the text ends (std::string keeps one there).
+enum : uint8_t { kOtherChar = 16, kFieldSpace, kLineEnd, kNulChar };
+
+struct CharClasses {
+  uint8_t of[256];
+  constexpr CharClasses() : of() {
+    for (int c = 0; c < 256; c++) of[c] = kOtherChar;
+    for (int c = '0'; c <= '9'; c++) of[c] = (uint8_t)(c - '0');
+    for (int c = 'a'; c <= 'f'; c++) of[c] = (uint8_t)(c - 'a' + 10);
+    for (char c : {' ', '\t', '\r', '\v', '\f'}) of[(uint8_t)c] = kFieldSpace;
+    of[(uint8_t)'\n'] = kLineEnd;
+    of[0] = kNulChar;
   }
-  if (v > 2147483647LL) return false;
-  *var = (int)v;
-  return true;
+};
+constexpr CharClasses kChars;
+
+inline uint8_t charClass(const char *q) { return kChars.of[(uint8_t)*q]; }
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// Hex digits eight at a time: one byte per character, the first character
+// in the lowest byte.
+constexpr uint64_t kBytes01 = 0x0101010101010101ull;
+
+// The high bit of every byte b with lo < b < hi (lo, hi < 128).
+inline uint64_t bytesBetween(uint64_t x, unsigned lo, unsigned hi) {
+  uint64_t low7 = x & (kBytes01 * 0x7f);
+  return ((kBytes01 * (127 + hi) - low7) & ~x & (low7 + kBytes01 * (127 - lo))) & (kBytes01 * 0x80);
 }
 
-// Token string -> dense token id. Tokens the writer makes ("0x" and lowercase
-// hex digits without leading zeros) stand for a number, and two such tokens
-// are equal exactly when their numbers are; they are kept by number, so a
-// look-up touches one slot instead of a slot, a view and the text. Any other
-// token is kept by its characters.
+// How many of the eight characters in w, from the first, are lowercase hex
+// digits.
+inline int hexRun(uint64_t w) {
+  uint64_t digit = bytesBetween(w, '0' - 1, '9' + 1) | bytesBetween(w, 'a' - 1, 'f' + 1);
+  uint64_t other = ~digit & (kBytes01 * 0x80);
+  return other == 0 ? 8 : __builtin_ctzll(other) / 8;
+}
+
+// The number written by the first k (1..8) characters of w, all hex digits.
+inline uint64_t hexValue(uint64_t w, int k) {
+  uint64_t x = (w & (kBytes01 * 0x0f)) + 9 * ((w >> 6) & kBytes01);  // digit values
+  x <<= 8 * (8 - k);  // the k digits last, zeros before them
+  x = ((x & 0x000F000F000F000Full) << 4) | ((x >> 8) & 0x000F000F000F000Full);
+  x = ((x & 0x000000FF000000FFull) << 8) | ((x >> 16) & 0x000000FF000000FFull);
+  return ((x & 0xFFFFull) << 16) | ((x >> 32) & 0xFFFFull);
+}
+
+inline uint64_t load8(const char *p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+#endif
+
+// A token as a key. Tokens the writer makes ("0x" and 1 to 16 lowercase hex
+// digits without leading zeros) stand for a number, and two such tokens are
+// equal exactly when their numbers are; they are kept by number. Any other
+// token is kept by its characters, as the index of its first spelling.
+struct TokenKey {
+  uint64_t value;
+  bool named;
+  bool operator==(const TokenKey &o) const { return value == o.value && named == o.named; }
+};
+
+// Token key -> the first line of the token, by open addressing.
 class TokenTable {
  public:
+  // Room for `expected` tokens before the table grows.
   explicit TokenTable(size_t expected) {
     size_t cap = 16;
-    while (cap < 2 * expected + 2) cap <<= 1;
-    numbered.assign(cap, NumberSlot{0, -1});
-    names.reserve(expected);
+    while (2 * cap < 3 * expected + 2) cap <<= 1;
+    slots.resize(cap);  // all empty
   }
-  int find(std::string_view key) const {
-    uint64_t v;
-    if (asNumber(key, &v)) return numbered[numberSlot(v)].id;
-    return named.empty() ? -1 : named[nameSlot(key)];
-  }
-  // The id of key, adding it when new (*added tells which).
-  int findOrAdd(std::string_view key, bool *added) {
-    uint64_t v;
-    int *id;
-    if (asNumber(key, &v)) {
-      NumberSlot &slot = numbered[numberSlot(v)];
-      slot.value = v;
-      id = &slot.id;
-    } else {
-      if (named.empty()) named.assign(numbered.size(), -1);
-      id = &named[nameSlot(key)];
+  const void *slotAddress(const TokenKey &k) const { return &slots[mix(k) & (slots.size() - 1)]; }
+  // The first line of k, -1 when k is no token.
+  int find(const TokenKey &k) const { return slots[slotOf(k)].lineAfter - 1; }
+  // The first line of k, entering `line` when k is new.
+  int findOrAdd(const TokenKey &k, int line) {
+    Slot *s = &slots[slotOf(k)];
+    if (s->lineAfter != 0) return s->lineAfter - 1;
+    if (2 * (used + 1) > slots.size()) {
+      grow();
+      s = &slots[slotOf(k)];
     }
-    *added = *id < 0;
-    if (*added) {
-      *id = (int)names.size();
-      names.push_back(key);
-    }
-    return *id;
+    *s = Slot{k.value, line + 1, k.named ? 1 : 0};
+    used++;
+    return line;
   }
-  int size() const { return (int)names.size(); }
 
  private:
-  struct NumberSlot {
+  struct Slot {
     uint64_t value;
-    int id;  // -1: empty
+    int lineAfter;  // the first line + 1; 0: empty
+    int named;
   };
-  std::vector<NumberSlot> numbered;
-  std::vector<int> named;               // ids of the other tokens; empty until one comes
-  std::vector<std::string_view> names;  // every token by id
+  std::vector<Slot, TableAllocator<Slot>> slots;
+  size_t used = 0;
 
-  // The slot holding v, or the empty slot where it would go.
-  size_t numberSlot(uint64_t v) const {
-    size_t mask = numbered.size() - 1;
-    size_t i = mix(v) & mask;
-    while (numbered[i].id >= 0 && numbered[i].value != v) i = (i + 1) & mask;
-    return i;
+  void grow() {
+    std::vector<Slot, TableAllocator<Slot>> old(slots.size() * 2);
+    old.swap(slots);
+    for (const Slot &s : old)
+      if (s.lineAfter != 0) slots[slotOf(TokenKey{s.value, s.named != 0})] = s;
   }
-  size_t nameSlot(std::string_view key) const {
-    size_t mask = named.size() - 1;
-    size_t i = std::hash<std::string_view>{}(key) & mask;
-    while (named[i] >= 0 && names[(size_t)named[i]] != key) i = (i + 1) & mask;
-    return i;
+  static size_t mix(const TokenKey &k) {
+    return (size_t)(((k.value ^ (k.named ? 0x5bd1e995ull : 0)) * 0x9E3779B97F4A7C15ULL) >> 20);
   }
-
-  static size_t mix(uint64_t v) { return (size_t)((v * 0x9E3779B97F4A7C15ULL) >> 20); }
-  // "0x" and 1 to 16 lowercase hex digits, no leading zero unless "0x0".
-  static bool asNumber(std::string_view s, uint64_t *v) {
-    if (s.size() < 3 || s.size() > 18 || s[0] != '0' || s[1] != 'x') return false;
-    if (s[2] == '0' && s.size() != 3) return false;
-    uint64_t x = 0;
-    for (size_t k = 2; k < s.size(); k++) {
-      char ch = s[k];
-      int d;
-      if (ch >= '0' && ch <= '9')
-        d = ch - '0';
-      else if (ch >= 'a' && ch <= 'f')
-        d = ch - 'a' + 10;
-      else
-        return false;
-      x = (x << 4) | (uint64_t)d;
-    }
-    *v = x;
-    return true;
+  size_t slotOf(const TokenKey &k) const {
+    size_t mask = slots.size() - 1;
+    size_t i = mix(k) & mask;
+    while (slots[i].lineAfter != 0 && !(slots[i].value == k.value && (slots[i].named != 0) == k.named))
+      i = (i + 1) & mask;
+    return i;
   }
 };
 
-constexpr int kChildTrue = -1;
-constexpr int kChildFalse = -2;
+constexpr int kChildNode = -1;
 
-struct TextLine {
-  size_t begin, end;  // the line's characters within the text
-  int token;          // token id of field 0
-  int var;
-  bool neg;
-  int child[2];  // then, else: a token id, kChildTrue or kChildFalse
+// What a line says, before its tokens are resolved: 32 bytes.
+struct ParsedLine {
+  uint64_t token;     // key values of its token and of node children
+  uint64_t child[2];
+  int var;            // valid when kVarOk
+  uint8_t fields;     // whitespace-separated fields on the line, up to 255
+  uint8_t flags;
+  int8_t kind[2];     // then, else: 1 constant true, 0 constant false, kChildNode
+  TokenKey tokenKey() const { return TokenKey{token, (flags & kNamedToken) != 0}; }
+  TokenKey childKey(int side) const { return TokenKey{child[side], (flags & (kNamedThen << side)) != 0}; }
+  enum : uint8_t { kNeg = 1, kVarOk = 2, kNamedToken = 4, kNamedThen = 8 };  // kNamedThen << 1: else
 };
 
-// Rebuilds a diagram from its node lines. Every line is built once, in an
-// order where a line comes after the lines of its children. The result is
-// that of sweeping the lines from last to first until every token has been
-// built: with distinct tokens the order does not matter; when a token has
+// How many lines ahead the token table's slots are fetched.
+constexpr size_t kTokenAhead = 16;
+
+// Rebuilds a diagram from its node lines. The result is that of sweeping the
+// lines from last to first until every token has been built: with distinct
+// tokens any order in which children come first gives it; when a token has
 // several lines, the one that such a sweep would reach first with its
 // children built is the one used, which a priority queue on (sweep, rank)
 // reproduces.
@@ -435,246 +486,360 @@ class TextReader {
   TextReader(mdd_manager *mgr, const std::string &text) : mgr(mgr), text(text), tokens(0) {}
 
   bdd_t *run() {
-    splitLines();
-    tokens = TokenTable(lines.size());
-    readTokens();
-    readChildren();
-    build();
-    std::cout << "Finished calcualting the MDD from the given string!" << std::endl;
-    return takeResult();
+    parseLines();
+    steps.resize(lines.size());
+    resolveChildren();
+    // The lines and tokens are done with: their memory goes back before the
+    // builder asks for its own.
+    Scratch<ParsedLine>().swap(lines);
+    tokens = TokenTable(0);
+    Scratch<int> order;
+    if (duplicates) order = sweepOrder();
+    long ran = 0;
+    bdd_t *result = duplicates ? bdd_build_nodes(mgr, steps.data(), order.data(), (long)order.size(),
+                                                 (long)steps.size(), 0, &ran)
+                               : bdd_build_nodes(mgr, steps.data(), nullptr, (long)steps.size(),
+                                                 (long)steps.size(), 0, &ran);
+    if (!allBuilt(ran)) {
+      if (result != nullptr) bdd_free(result);
+      fatalLine("Util::String2MDD: the lines of the given string refer to each other in a cycle!");
+    }
+    std::cout << kFinished << std::endl;
+    return result;
   }
 
  private:
   mdd_manager *mgr;
   const std::string &text;
   TokenTable tokens;
-  std::vector<TextLine> lines;
+  Scratch<ParsedLine> lines;
+  Scratch<bdd_build_step> steps;  // per line; slot = the first line of its token
+  std::unordered_map<std::string_view, uint64_t> names;
   bool duplicates = false;
-  int root = 0;
-  // Per token: its built handle, whether it was ever built (handles may be
-  // freed early), and the (sweep, rank) at which it was built.
-  std::vector<bdd_t *> entry;
-  std::vector<char> built;
-  std::vector<long long> builtSweep;
-  std::vector<int> builtRank;
-  std::vector<int> usesLeft;
-  std::vector<bdd_t *> varCache;
-  bdd_t *one = nullptr;
-  bdd_t *zero = nullptr;
 
   [[noreturn]] void lineFault(size_t i, const char *what) {
     fatalLine("Util::String2MDD: line " + std::to_string(i + 1) + " of the given string " + what);
   }
 
-  void splitLines() {
-    size_t n = 0;
-    for (char ch : text) n += (ch == '\n');
-    lines.reserve(n + 1);
-    size_t b = 0;
-    while (b < text.size()) {
-      size_t e = text.find('\n', b);
-      if (e == std::string::npos) e = text.size();
-      lines.push_back(TextLine{b, e, -1, 0, false, {kChildFalse, kChildFalse}});
-      b = e + 1;
+  const char *end = nullptr;  // of the text
+
+  // Whether q ends a field: a blank, a line feed or the end of the text.
+  bool atFieldEnd(const char *q) const {
+    uint8_t c = charClass(q);
+    return c == kFieldSpace || c == kLineEnd || (c == kNulChar && q == end);
+  }
+  const char *skipField(const char *q) const {
+    while (!atFieldEnd(q)) q++;
+    return q;
+  }
+
+  // The hex digits after "0x" at q: their number and how many there are,
+  // stopping after 17.
+  int readHex(const char *q, uint64_t *value) const {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if (end - q >= 19) {  // q + 2 .. q + 18 lie within the text and its NUL
+      uint64_t w1 = load8(q + 2);
+      int k1 = hexRun(w1);
+      if (k1 < 8) {
+        *value = k1 > 0 ? hexValue(w1, k1) : 0;
+        return k1;
+      }
+      uint64_t w2 = load8(q + 10);
+      int k2 = hexRun(w2);
+      *value = k2 == 0 ? hexValue(w1, 8) : hexValue(w1, 8) << (4 * k2) | hexValue(w2, k2);
+      return k2 < 8 || charClass(q + 18) >= 16 ? 8 + k2 : 17;
     }
-    // Empty lines stay in place and fail in readTokens.
-    kz_debug_assert(!lines.empty(), "a text of two or more characters has a line");
-  }
-
-  int fieldsOf(const TextLine &l, std::string_view *f) const {
-    return splitFields(text.data() + l.begin, text.data() + l.end, f);
-  }
-
-  void readTokens() {
-    std::string_view f[kMaxFields];
-    for (size_t i = 0; i < lines.size(); i++) {
-      if (fieldsOf(lines[i], f) == 0) lineFault(i, "has too few fields!");
-      bool added = false;
-      lines[i].token = tokens.findOrAdd(f[0], &added);
-      if (!added) duplicates = true;
+#endif
+    const char *d = q + 2;
+    uint64_t v = 0;
+    unsigned c;
+    while ((c = charClass(d)) < 16 && d - q < 19) {
+      v = v << 4 | c;
+      d++;
     }
-    root = lines[0].token;
+    *value = v;
+    return (int)(d - q - 2);
   }
 
-  // Parses every line in sweep order (last line first), reporting a child
-  // token without a line of its own, then-child before else-child. A bad
-  // variable field is reported after that check has passed over every line.
-  void readChildren() {
-    std::string_view f[kMaxFields];
-    long long badVarLine = -1;
-    for (size_t k = lines.size(); k-- > 0;) {
-      TextLine &l = lines[k];
-      int nf = fieldsOf(l, f);
-      if (nf < 4) lineFault(k, "has too few fields!");
-      bool varOk = parseVariable(f[1], &l.var, &l.neg);
-      int elseField = 3;
-      std::string_view childField[2];
-      childField[0] = f[2];
-      if (f[2][0] != 'T' && f[2][0] != 'F') elseField = 4;
-      if (nf <= elseField) lineFault(k, "has too few fields!");
-      childField[1] = f[elseField];
-      for (int side = 0; side < 2; side++) {
-        std::string_view cf = childField[side];
-        if (cf[0] == 'T') {
-          l.child[side] = kChildTrue;
-        } else if (cf[0] == 'F') {
-          l.child[side] = kChildFalse;
+  // Reads the token field at q into *value, setting `namedFlag` in *flags
+  // for a named token; returns the end of the field.
+  const char *readToken(const char *q, uint64_t *value, uint8_t *flags, uint8_t namedFlag) {
+    if (q[0] == '0' && q[1] == 'x') {
+      uint64_t v;
+      int digits = readHex(q, &v);
+      const char *d = q + 2 + digits;
+      if (digits >= 1 && digits <= 16 && (q[2] != '0' || digits == 1) && atFieldEnd(d)) {
+        *value = v;
+        return d;
+      }
+    }
+    const char *e = skipField(q);
+    auto named = names.emplace(std::string_view(q, (size_t)(e - q)), (uint64_t)names.size()).first;
+    *value = named->second;
+    *flags |= namedFlag;
+    return e;
+  }
+
+  // "[!]digits" with a value up to INT_MAX; returns the end of the field.
+  const char *readVariable(const char *q, ParsedLine *l) {
+    bool neg = *q == '!';
+    const char *d = neg ? q + 1 : q;
+    const char *digits = d;
+    long long v = 0;
+    while (*d >= '0' && *d <= '9' && d - digits < 11) v = v * 10 + (*d++ - '0');
+    bool ok = d > digits && d - digits <= 10 && v <= 2147483647LL && atFieldEnd(d);
+    l->flags |= (neg ? ParsedLine::kNeg : 0) | (ok ? ParsedLine::kVarOk : 0);
+    l->var = (int)v;
+    return skipField(d);
+  }
+
+  // A then- or else-field: a constant by its first character, else a token.
+  const char *readChild(const char *q, ParsedLine *l, int side) {
+    if (*q == 'T' || *q == 'F') {
+      l->kind[side] = *q == 'T' ? 1 : 0;
+      return skipField(q);
+    }
+    l->kind[side] = kChildNode;
+    return readToken(q, &l->child[side], &l->flags, (uint8_t)(ParsedLine::kNamedThen << side));
+  }
+
+  // A writer token at q and the blank after it; null when there is none.
+  const char *writerToken(const char *q, uint64_t *value) const {
+    if (q[0] != '0' || q[1] != 'x') return nullptr;
+    int digits = readHex(q, value);
+    if (digits < 1 || digits > 16 || (q[2] == '0' && digits != 1) || q[2 + digits] != ' ') return nullptr;
+    return q + 3 + digits;
+  }
+  // "[!]digits" and the character after it, which must be `after`; null
+  // otherwise. *var gets the value, *neg the mark.
+  static const char *writerVariable(const char *q, char after, int *var, bool *neg) {
+    *neg = *q == '!';
+    const char *d = *neg ? q + 1 : q;
+    unsigned d0 = (unsigned)(d[0] - '0'), d1 = (unsigned)(d[1] - '0');
+    if (d0 < 10 && d[1] == after) {  // one digit or two, as almost every id is
+      *var = (int)d0;
+      return d + 2;
+    }
+    if (d0 < 10 && d1 < 10 && d[2] == after) {
+      *var = (int)(10 * d0 + d1);
+      return d + 3;
+    }
+    const char *digits = d;
+    long long v = 0;
+    while ((unsigned)(*d - '0') < 10 && d - digits < 10) v = v * 10 + (*d++ - '0');
+    if (d == digits || *d != after || v > 2147483647LL) return nullptr;
+    *var = (int)v;
+    return d + 1;
+  }
+  // A then-part (side 0) or an else-part (side 1) as the writer makes it.
+  const char *writerChild(const char *q, ParsedLine *l, int side) const {
+    char after = side == 0 ? ' ' : '\n';
+    if (q[0] == ' ') {  // " T " or " F "
+      if ((q[1] != 'T' && q[1] != 'F') || q[2] != ' ' || (side == 1 && q[3] != '\n')) return nullptr;
+      l->kind[side] = q[1] == 'T' ? 1 : 0;
+      return q + 3 + side;
+    }
+    q = writerToken(q, &l->child[side]);
+    int var;
+    bool neg;
+    if (q == nullptr || (q = writerVariable(q, after, &var, &neg)) == nullptr) return nullptr;
+    l->kind[side] = kChildNode;
+    l->fields++;
+    return q;
+  }
+  // A line exactly as the writer makes it, read without the field-by-field
+  // scan: the position after its line feed, or null when the line is any
+  // other (the general scan then reads it). q must have 128 characters after
+  // it, more than the longest such line.
+  const char *readWriterLine(const char *q, ParsedLine *l) const {
+    int var;
+    bool neg;
+    q = writerToken(q, &l->token);
+    if (q == nullptr || (q = writerVariable(q, ' ', &var, &neg)) == nullptr) return nullptr;
+    l->var = var;
+    l->flags = (uint8_t)(ParsedLine::kVarOk | (neg ? ParsedLine::kNeg : 0));
+    l->fields = 4;
+    if ((q = writerChild(q, l, 0)) == nullptr) return nullptr;
+    return writerChild(q, l, 1);
+  }
+
+  // One pass over the text: every line's fields, its own token and its
+  // children; each line's token is entered in the token table a few lines
+  // later, once its slot has been fetched. A line without fields is
+  // reported here, the first one first.
+  void parseLines() {
+    const char *q = text.c_str();
+    end = q + text.size();
+    // Lines as the writer makes them take 40 bytes or more; pages of the
+    // arrays that stay unused cost nothing.
+    size_t expected = text.size() / 40 + 16;
+    lines.reserve(expected);
+    steps.resize(expected);
+    tokens = TokenTable(expected);
+    size_t entered = 0;
+    while (q < end) {
+      // Read in place: a copy from the stack would wait for the last byte
+      // stores to reach it.
+      lines.emplace_back();
+      ParsedLine &l = lines.back();
+      l = ParsedLine{};
+      const char *after = end - q >= 128 ? readWriterLine(q, &l) : nullptr;
+      if (after != nullptr) {
+        __builtin_prefetch(tokens.slotAddress(l.tokenKey()));
+        if (lines.size() > kTokenAhead) enterToken(entered++);
+        q = after;
+        continue;
+      }
+      l = ParsedLine{};
+      int n = 0, elseField = 3;
+      while (true) {
+        while (charClass(q) == kFieldSpace) q++;
+        if (!(q < end) || *q == '\n') break;
+        if (n == 0) {
+          q = readToken(q, &l.token, &l.flags, ParsedLine::kNamedToken);
+        } else if (n == 1) {
+          q = readVariable(q, &l);
+        } else if (n == 2) {
+          q = readChild(q, &l, 0);
+          if (l.kind[0] == kChildNode) elseField = 4;
+        } else if (n == elseField) {
+          q = readChild(q, &l, 1);
         } else {
-          l.child[side] = tokens.find(cf);
-          if (l.child[side] < 0) {
-            if (!varOk) lineFault(k, "has an invalid variable field!");
-            fatalLine(std::string(side == 0 ? "The BDD pointer of the Then child does not exist "
-                                              "for the root ID "
-                                            : "The BDD pointer of the Else child does not exist "
-                                              "for the root ID ") +
-                      std::to_string(l.var));
-          }
+          q = skipField(q);
+        }
+        n++;
+      }
+      if (n == 0) lineFault(lines.size() - 1, "has too few fields!");
+      l.fields = (uint8_t)std::min(n, 255);
+      __builtin_prefetch(tokens.slotAddress(l.tokenKey()));
+      if (lines.size() > kTokenAhead) enterToken(entered++);
+      q++;
+    }
+    while (entered < lines.size()) enterToken(entered++);
+  }
+
+  // Enters line i's token; a token's id is its first line.
+  void enterToken(size_t i) {
+    if (i >= steps.size()) steps.resize(2 * i);
+    int first = tokens.findOrAdd(lines[i].tokenKey(), (int)i);
+    if (first != (int)i) duplicates = true;
+    steps[i].slot = first;
+  }
+
+  // The children's tokens, and the checks the sweep makes from the last line
+  // up: too few fields, then a child token without a line (then-child
+  // before else-child), on the last line that has either; a bad variable
+  // field only when no line has those, on the last line that has one.
+  void resolveChildren() {
+    size_t n = lines.size();
+    // In a breadth-first text each new child token is the token of the next
+    // line not yet met, which a comparison finds; the others are looked up,
+    // their slots fetched a few lines ahead.
+    size_t next = 1;
+    long lastBad = -1, lastBadVar = -1;
+    for (size_t i = 0; i < n; i++) {
+      if (i + kTokenAhead < n) {
+        const ParsedLine &a = lines[i + kTokenAhead];
+        for (int side = 0; side < 2; side++)
+          if (a.kind[side] == kChildNode) __builtin_prefetch(tokens.slotAddress(a.childKey(side)));
+      }
+      const ParsedLine &l = lines[i];
+      bdd_build_step &s = steps[i];
+      for (int side = 0; side < 2; side++) {
+        if (l.kind[side] != kChildNode) {
+          s.child[side] = l.kind[side] == 1 ? BDD_BUILD_ONE : BDD_BUILD_ZERO;
+        } else if (!duplicates && next < n && l.childKey(side) == lines[next].tokenKey()) {
+          s.child[side] = (int)next++;
+        } else {
+          s.child[side] = tokens.find(l.childKey(side));
+          if (s.child[side] < 0) lastBad = (long)i;
         }
       }
-      if (!varOk && badVarLine < 0) badVarLine = (long long)k;
+      if (l.fields < 4 || l.fields <= (l.kind[0] == kChildNode ? 4 : 3)) lastBad = (long)i;
+      if (!(l.flags & ParsedLine::kVarOk)) lastBadVar = (long)i;
+      s.var = (bdd_variableId)l.var;
+      s.negate = (l.flags & ParsedLine::kNeg) != 0;
     }
-    if (badVarLine >= 0) lineFault((size_t)badVarLine, "has an invalid variable field!");
-  }
-
-  bdd_t *variable(int id) {
-    if ((size_t)id < varCache.size() && varCache[(size_t)id] != nullptr) return varCache[(size_t)id];
-    bdd_t *v = bdd_get_variable(mgr, (bdd_variableId)id);
-    if ((size_t)id >= varCache.size()) varCache.resize((size_t)id + 1, nullptr);
-    varCache[(size_t)id] = v;
-    return v;
-  }
-
-  bdd_t *childHandle(int c) {
-    if (c == kChildTrue) return one;
-    if (c == kChildFalse) return zero;
-    return entry[(size_t)c];
-  }
-
-  int rankOf(size_t line) const { return (int)(lines.size() - 1 - line); }
-
-  // The first (sweep, rank) at which a sweep finds every child of the line
-  // built: same sweep if the child was built at a lower rank, else the next.
-  long long readySweep(size_t line) const {
-    long long s = 1;
-    int r = rankOf(line);
-    for (int c : lines[line].child) {
-      if (c < 0) continue;
-      long long need = builtRank[(size_t)c] < r ? builtSweep[(size_t)c] : builtSweep[(size_t)c] + 1;
-      if (need > s) s = need;
+    if (lastBad >= 0) {
+      size_t k = (size_t)lastBad;
+      const ParsedLine &l = lines[k];
+      if (l.fields < 4 || l.fields <= (l.kind[0] == kChildNode ? 4 : 3)) lineFault(k, "has too few fields!");
+      if (!(l.flags & ParsedLine::kVarOk)) lineFault(k, "has an invalid variable field!");
+      fatalLine(std::string(steps[k].child[0] < 0 && l.kind[0] == kChildNode
+                                ? "The BDD pointer of the Then child does not exist for the root ID "
+                                : "The BDD pointer of the Else child does not exist for the root ID ") +
+                std::to_string(l.var));
     }
-    return s;
+    if (lastBadVar >= 0) lineFault((size_t)lastBadVar, "has an invalid variable field!");
   }
 
-  void build() {
-    int nt = tokens.size();
-    size_t nl = lines.size();
-    entry.assign((size_t)nt, nullptr);
-    built.assign((size_t)nt, 0);
-    builtSweep.assign((size_t)nt, 0);
-    builtRank.assign((size_t)nt, 0);
-    usesLeft.assign((size_t)nt, 0);
+  // Lines in the order the sweep builds their tokens (each token once).
+  Scratch<int> sweepOrder() {
+    size_t nl = steps.size();
+    int rankBase = (int)nl - 1;
+    auto rankOf = [&](size_t line) { return rankBase - (int)line; };
+    std::vector<char> built(nl, 0);
+    std::vector<long long> builtSweep(nl, 0);
+    std::vector<int> builtRank(nl, 0);
 
     // Lines naming each token as a child, in compressed rows.
-    std::vector<int> start((size_t)nt + 1, 0);
+    std::vector<int> start(nl + 1, 0);
     std::vector<unsigned char> pending(nl, 0);
     for (size_t i = 0; i < nl; i++) {
-      for (int c : lines[i].child) {
+      for (int c : steps[i].child) {
         if (c < 0) continue;
         start[(size_t)c + 1]++;
         pending[i]++;
       }
     }
-    for (int t = 0; t < nt; t++) {
-      usesLeft[(size_t)t] = start[(size_t)t + 1];
-      start[(size_t)t + 1] += start[(size_t)t];
-    }
-    std::vector<int> parents((size_t)start[(size_t)nt]);
+    for (size_t t = 0; t < nl; t++) start[t + 1] += start[t];
+    std::vector<int> parents((size_t)start[nl]);
     {
       std::vector<int> fill(start.begin(), start.end() - 1);
-      for (size_t i = 0; i < nl; i++) {
-        for (int c : lines[i].child) {
+      for (size_t i = 0; i < nl; i++)
+        for (int c : steps[i].child)
           if (c >= 0) parents[(size_t)fill[(size_t)c]++] = (int)i;
-        }
-      }
     }
-
-    one = bdd_one(mgr);
-    zero = bdd_zero(mgr);
-    int builtCount = 0;
-
+    // The first (sweep, rank) at which a sweep finds every child of the line
+    // built: same sweep if the child was built at a lower rank, else the next.
+    auto readySweep = [&](size_t line) {
+      long long s = 1;
+      int r = rankOf(line);
+      for (int c : steps[line].child) {
+        if (c < 0) continue;
+        long long need = builtRank[(size_t)c] < r ? builtSweep[(size_t)c] : builtSweep[(size_t)c] + 1;
+        if (need > s) s = need;
+      }
+      return s;
+    };
     typedef std::tuple<long long, int, int> Timed;  // sweep, rank, line
     std::priority_queue<Timed, std::vector<Timed>, std::greater<Timed>> timed;
-    std::vector<int> fifo;
-    size_t head = 0;
-    auto ready = [&](size_t line) {
-      if (duplicates) {
-        timed.emplace(readySweep(line), rankOf(line), (int)line);
-      } else {
-        fifo.push_back((int)line);
-      }
-    };
-    for (size_t k = nl; k-- > 0;) {
-      if (pending[k] == 0) ready(k);
-    }
-    if (!duplicates) fifo.reserve(nl);
-
-    while (true) {
-      size_t line;
-      long long sweep = 0;
-      if (duplicates) {
-        if (timed.empty()) break;
-        sweep = std::get<0>(timed.top());
-        line = (size_t)std::get<2>(timed.top());
-        timed.pop();
-      } else {
-        if (head == fifo.size()) break;
-        line = (size_t)fifo[head++];
-      }
-      const TextLine &l = lines[line];
-      if (!built[(size_t)l.token]) {
-        bdd_t *node = bdd_ite(variable(l.var), childHandle(l.child[0]), childHandle(l.child[1]), 1, 1, 1);
-        if (l.neg) {
-          bdd_t *neg = bdd_not(node);
-          bdd_free(node);
-          node = neg;
-        }
-        kz_debug_assert(entry[(size_t)l.token] == nullptr, "a token is built only once");
-        entry[(size_t)l.token] = node;
-        built[(size_t)l.token] = 1;
-        builtSweep[(size_t)l.token] = sweep;
-        builtRank[(size_t)l.token] = rankOf(line);
-        builtCount++;
-        for (int p = start[(size_t)l.token]; p < start[(size_t)l.token + 1]; p++) {
-          size_t parent = (size_t)parents[(size_t)p];
-          if (--pending[parent] == 0) ready(parent);
-        }
-      }
-      // The children's handles are kept only while a line still needs them.
-      for (int c : l.child) {
-        if (c < 0) continue;
-        if (--usesLeft[(size_t)c] == 0 && c != root && entry[(size_t)c] != nullptr) {
-          bdd_free(entry[(size_t)c]);
-          entry[(size_t)c] = nullptr;
-        }
+    for (size_t k = nl; k-- > 0;)
+      if (pending[k] == 0) timed.emplace(readySweep(k), rankOf(k), (int)k);
+    Scratch<int> order;
+    while (!timed.empty()) {
+      long long sweep = std::get<0>(timed.top());
+      size_t line = (size_t)std::get<2>(timed.top());
+      timed.pop();
+      size_t token = (size_t)steps[line].slot;
+      if (built[token]) continue;
+      built[token] = 1;
+      builtSweep[token] = sweep;
+      builtRank[token] = rankOf(line);
+      order.push_back((int)line);
+      for (int p = start[token]; p < start[token + 1]; p++) {
+        size_t parent = (size_t)parents[(size_t)p];
+        if (--pending[parent] == 0) timed.emplace(readySweep(parent), rankOf(parent), (int)parent);
       }
     }
-    if (builtCount != nt) {
-      fatalLine("Util::String2MDD: the lines of the given string refer to each other in a cycle!");
-    }
+    return order;
   }
 
-  bdd_t *takeResult() {
-    bdd_t *result = entry[(size_t)root];
-    entry[(size_t)root] = nullptr;
-    for (bdd_t *h : entry) {
-      if (h != nullptr) bdd_free(h);
-    }
-    for (bdd_t *h : varCache) {
-      if (h != nullptr) bdd_free(h);
-    }
-    bdd_free(one);
-    bdd_free(zero);
-    return result;
+  // Whether every token has been built.
+  bool allBuilt(long ran) const {
+    long tokenCount = 0;
+    for (size_t i = 0; i < steps.size(); i++) tokenCount += steps[i].slot == (int)i;
+    return ran == tokenCount;
   }
 };
 
@@ -690,7 +855,7 @@ void Util::MDD2String(void *mgr, bdd_t *f, std::string *out) {
     out->append(" F ");
     return;
   }
-  writeNodeLines(f, out, [](bdd_variableId id, Position) { return (long long)id; });
+  writeNodeLines(f, out);
 }
 
 bdd_t *Util::String2MDD(void *mgr, std::string text) {
@@ -708,8 +873,12 @@ bdd_t *Util::String2MDD(void *mgr, std::string text) {
 
 namespace {
 
-// Writes f's text with every variable id replaced by its counterpart (the
-// primed-to-unprimed map is consulted first) and reads it back.
+// f with every variable id replaced by its counterpart (the primed-to-
+// unprimed map is consulted first): the diagram the reader would build from
+// f's text with the ids swapped, built from the same lines without the text.
+// The ids are looked up line by line in the text's order (node, then-child,
+// else-child), so an id without counterpart is reported where the text
+// would meet it.
 bdd_t *swapVariables(bdd_t *f, void *mgr, ProgramStructure *ps, const char *opName) {
   mdd_manager *manager = static_cast<mdd_manager *>(mgr);
   if (bdd_is_tautology(f, 1)) return bdd_one(manager);
@@ -733,12 +902,44 @@ bdd_t *swapVariables(bdd_t *f, void *mgr, ProgramStructure *ps, const char *opNa
   static const char *const kWhere[] = {"Invalid var_id of the root node!",
                                        "Invalid var_id of the Then child!",
                                        "Invalid var_id of the Else child!"};
-  std::string text;
-  writeNodeLines(f, &text, [&](bdd_variableId id, Position pos) -> long long {
+  auto swapped = [&](bdd_variableId id, int position) {
     if (id < (bdd_variableId)size && present[id]) return counterpart[id];
-    fatalLine(std::string(opName) + kWhere[pos]);
-  });
-  return Util::String2MDD(mgr, std::move(text));
+    fatalLine(std::string(opName) + kWhere[position]);
+  };
+
+  Scratch<bdd_build_step> steps;
+  long badVarLine = -1;  // the reader rejects a negative variable field
+  bdd_walk *walk = bdd_walk_start(f, 1);
+  std::vector<bdd_walk_line> batch((size_t)kBatchLines);
+  long n;
+  while ((n = bdd_walk_next(walk, batch.data(), kBatchLines)) > 0) {
+    for (long i = 0; i < n; i++) {
+      const bdd_walk_line &l = batch[(size_t)i];
+      bdd_build_step s;
+      s.slot = (int)steps.size();
+      int v = swapped(l.var, 0);
+      for (int side = 0; side < 2; side++) {
+        if (l.child_kind[side] >= 0) {
+          s.child[side] = l.child_kind[side] == 1 ? BDD_BUILD_ONE : BDD_BUILD_ZERO;
+        } else {
+          swapped(l.child_var[side], 1 + side);
+          s.child[side] = (int)l.child_line[side];
+        }
+      }
+      if (v < 0) badVarLine = s.slot;
+      s.var = (bdd_variableId)v;
+      s.negate = (l.ref & 1) != 0;
+      steps.push_back(s);
+    }
+  }
+  bdd_walk_free(walk);
+  if (badVarLine >= 0) {
+    fatalLine("Util::String2MDD: line " + std::to_string(badVarLine + 1) +
+              " of the given string has an invalid variable field!");
+  }
+  bdd_t *result = bdd_build_nodes(manager, steps.data(), nullptr, (long)steps.size(), (long)steps.size(), 0, nullptr);
+  std::cout << kFinished << std::endl;
+  return result;
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // Handle layer: the further operations and their messages.
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "kzuPort/bddInt.h"
@@ -287,6 +289,232 @@ TEST_F(HandleOps, BlocksReorderingAndSettings) {
   free(buf);
   EXPECT_EQ(out.rfind("Functionality not supported yet in the KZU package\n", 0), 0u);
   EXPECT_NE(out.find("Number of variables: 8\n"), std::string::npos);
+}
+
+// ---- Node-by-node copying ------------------------------------------------------------------
+
+// A line as node inspection through handles gives it.
+struct InspectedLine {
+  uintptr_t ref;
+  bdd_variableId var;
+  uintptr_t child[2];
+  int kind[2];  // 1 true, 0 false, -1 a node
+  bdd_variableId childVar[2];
+};
+
+// f's references breadth first, then-child before else-child, each once.
+std::vector<InspectedLine> inspect(bdd_t *f) {
+  std::vector<InspectedLine> lines;
+  if (bdd_is_tautology(f, 1) || bdd_is_tautology(f, 0)) return lines;
+  std::deque<bdd_t *> queue{bdd_dup(f)};
+  std::set<uintptr_t> met{(uintptr_t)f->node};
+  while (!queue.empty()) {
+    bdd_t *h = queue.front();
+    queue.pop_front();
+    boolean c = 0;
+    bdd_get_node(h, &c);
+    bdd_t *plain = c ? bdd_not(h) : bdd_dup(h);
+    bdd_t *kids[2] = {bdd_then(plain), bdd_else(plain)};
+    InspectedLine l{(uintptr_t)h->node, bdd_top_var_id(h), {}, {}, {}};
+    for (int side = 0; side < 2; side++) {
+      bdd_t *k = kids[side];
+      l.child[side] = (uintptr_t)k->node;
+      l.kind[side] = bdd_is_tautology(k, 1) ? 1 : bdd_is_tautology(k, 0) ? 0 : -1;
+      l.childVar[side] = bdd_top_var_id(k);
+    }
+    lines.push_back(l);
+    for (bdd_t *k : kids) {
+      bool constant = bdd_is_tautology(k, 1) || bdd_is_tautology(k, 0);
+      if (!constant && met.insert((uintptr_t)k->node).second)
+        queue.push_back(k);
+      else
+        bdd_free(k);
+    }
+    bdd_free(plain);
+    bdd_free(h);
+  }
+  return lines;
+}
+
+std::vector<bdd_walk_line> walk(bdd_t *f, boolean numbered, long batch) {
+  std::vector<bdd_walk_line> lines, part((size_t)batch);
+  bdd_walk *w = bdd_walk_start(f, numbered);
+  for (long n; (n = bdd_walk_next(w, part.data(), batch)) > 0;)
+    lines.insert(lines.end(), part.begin(), part.begin() + n);
+  bdd_walk_free(w);
+  return lines;
+}
+
+// The steps that make a numbered walk's lines again, step i setting slot i.
+std::vector<bdd_build_step> stepsOf(const std::vector<bdd_walk_line> &lines) {
+  std::vector<bdd_build_step> steps;
+  for (const bdd_walk_line &l : lines) {
+    bdd_build_step s{(int)steps.size(), {0, 0}, l.var, (boolean)(l.ref & 1)};
+    for (int side = 0; side < 2; side++)
+      s.child[side] = l.child_kind[side] < 0 ? (int)l.child_line[side]
+                      : l.child_kind[side] ? BDD_BUILD_ONE
+                                           : BDD_BUILD_ZERO;
+    steps.push_back(s);
+  }
+  return steps;
+}
+
+class NodeCopy : public HandleOps {
+ protected:
+  bdd_t *Random(std::mt19937 &rng, int depth) {
+    if (depth == 0 || rng() % 4 == 0) {
+      bdd_t *x = v[rng() % N];
+      return rng() % 2 ? keep(bdd_not(x)) : x;
+    }
+    bdd_t *a = Random(rng, depth - 1), *b = Random(rng, depth - 1);
+    switch (rng() % 3) {
+      case 0: return keep(bdd_and(a, b, 1, rng() % 2));
+      case 1: return keep(bdd_or(a, b, rng() % 2, 1));
+      default: return keep(bdd_xor(a, b));  // shares nodes in both polarities
+    }
+  }
+  // The walk against inspection, and the function built again from it.
+  void checkCopy(bdd_t *f) {
+    std::vector<InspectedLine> want = inspect(f);
+    for (boolean numbered : {0, 1}) {
+      std::vector<bdd_walk_line> got = walk(f, numbered, numbered ? 7 : 1);
+      ASSERT_EQ(want.size(), got.size());
+      for (size_t i = 0; i < got.size(); i++) {
+        EXPECT_EQ(want[i].ref, got[i].ref) << i;
+        EXPECT_EQ(want[i].var, got[i].var) << i;
+        for (int side = 0; side < 2; side++) {
+          uintptr_t c = got[i].child[side];
+          EXPECT_EQ(want[i].child[side], c);
+          EXPECT_EQ(want[i].kind[side], got[i].child_kind[side]);
+          if (want[i].kind[side] >= 0) continue;
+          EXPECT_EQ(want[i].childVar[side], got[i].child_var[side]);
+          if (numbered) {
+            EXPECT_EQ(c, got[(size_t)got[i].child_line[side]].ref);
+          }
+        }
+      }
+      if (!numbered || got.empty()) continue;
+      std::vector<bdd_build_step> steps = stepsOf(got);
+      long ran = -1;
+      bdd_t *g = bdd_build_nodes(mgr, steps.data(), nullptr, (long)steps.size(), (long)steps.size(), 0, &ran);
+      EXPECT_EQ((long)steps.size(), ran);
+      EXPECT_TRUE(bdd_equal(f, g));
+      bdd_free(g);
+    }
+  }
+  // Every node but the variables' is freed once the handles are.
+  void expectOnlyVariablesLeft() {
+    for (bdd_t *f : owned) bdd_free(f);
+    owned.clear();
+    kzu_bdd_gc((kzu_bdd_manager)mgr);
+    EXPECT_EQ(kzu_bdd_total_size((kzu_bdd_manager)mgr), N + 1);
+  }
+};
+
+TEST_F(NodeCopy, WalksListEveryReferenceOnceAndBuildTheFunctionAgain) {
+  std::mt19937 rng(17);
+  std::vector<bdd_t *> fs;
+  for (int i = 0; i < 40; i++) fs.push_back(Random(rng, 6));
+  for (bdd_t *f : fs) checkCopy(f);
+  kzu_bdd_gc((kzu_bdd_manager)mgr);  // records move to other places of the free list
+  for (int i = 0; i < 20; i++) checkCopy(Random(rng, 6));
+  bdd_dynamic_reordering(mgr, BDD_REORDER_SIFT, BDD_REORDER_VERBOSITY_DEFAULT);
+  bdd_reorder(mgr);  // children now lie below parents in another order of the ids
+  for (bdd_t *f : fs) checkCopy(f);
+  for (int i = 0; i < 20; i++) checkCopy(Random(rng, 6));
+  expectOnlyVariablesLeft();
+}
+
+// Slabs from the allocator once the reserved range is full: their nodes are
+// met through the walk's hash table instead of its map.
+TEST_F(NodeCopy, WalksNodesOutsideTheSlabRange) {
+  kzu_bdd_manager m = (kzu_bdd_manager)mgr;
+  bdd_limit_slab_range(m, m->slab_count);
+  bdd_reserve_node_records(m, 2 * BDD_SLAB_RECORDS);  // new nodes come from the newest slab
+  std::mt19937 rng(18);
+  long outside = 0;
+  for (int i = 0; i < 30; i++) {
+    bdd_t *f = Random(rng, 6);
+    checkCopy(f);
+    for (const InspectedLine &l : inspect(f))
+      outside += l.ref - (uintptr_t)m->slab_base >= (uintptr_t)(m->slab_room * BDD_SLAB_BYTES);
+  }
+  EXPECT_GT(outside, 0);
+  expectOnlyVariablesLeft();
+}
+
+// Lists no breadth-first walk makes: a variable below its children (the
+// general ITE makes the node), parents before children (the builder waits),
+// a given order, and steps that need themselves (never run).
+TEST_F(NodeCopy, BuildsHandMadeLists) {
+  enum { ONE = BDD_BUILD_ONE, ZERO = BDD_BUILD_ZERO };
+  std::vector<bdd_build_step> steps = {
+      {0, {1, 2}, 6, 1},        // not (x6 ? slot 1 : slot 2)
+      {1, {ONE, 3}, 0, 0},      // x0 or slot 3
+      {2, {3, ZERO}, 7, 0},     // x7 and slot 3: x7 lies below x2
+      {3, {ONE, ZERO}, 2, 1},   // not x2
+  };
+  TruthTable s3 = ~var(2), s2 = var(7) & s3, s1 = var(0) | s3, s0 = ~tt_ite(var(6), s1, s2);
+  std::vector<TruthTable> want = {s0, s1, s2, s3};
+  long ran = 0;
+  for (int root : {0, 1, 2, 3}) {
+    bdd_t *g = bdd_build_nodes(mgr, steps.data(), nullptr, 4, 4, root, &ran);
+    EXPECT_EQ(4, ran);
+    EXPECT_EQ(tt(g), want[(size_t)root]) << root;
+    bdd_free(g);
+  }
+  int order[] = {3, 2, 1, 0};
+  bdd_t *g = bdd_build_nodes(mgr, steps.data(), order, 4, 4, 0, nullptr);
+  EXPECT_EQ(tt(g), s0);
+  bdd_free(g);
+
+  std::vector<bdd_build_step> cycle = {
+      {0, {1, ZERO}, 0, 0}, {1, {ONE, 0}, 1, 0}, {2, {ONE, ZERO}, 3, 0}, {3, {0, 2}, 4, 0}};
+  EXPECT_EQ(nullptr, bdd_build_nodes(mgr, cycle.data(), nullptr, 4, 4, 0, &ran));
+  EXPECT_EQ(1, ran);
+  g = bdd_build_nodes(mgr, cycle.data(), nullptr, 4, 4, 2, &ran);
+  EXPECT_EQ(tt(g), var(3));
+  bdd_free(g);
+  expectOnlyVariablesLeft();
+}
+
+// A diagram of about 30000 nodes built in a manager of its own sizing, with
+// sifting on: collections run while the builder holds its slots, and
+// reorderings restart its steps.
+TEST(NodeCopyLarge, BuildsThroughCollectionsAndReorderings) {
+  const int k = 14;
+  bdd_manager *from = bdd_start(2 * k), *to = bdd_start(2 * k);
+  // OR of x_i and x_{i+k}: exponential in the order of the ids.
+  auto pairs = [&](bdd_manager *mgr) {
+    bdd_t *f = bdd_zero(mgr);
+    for (int i = 0; i < k; i++) {
+      bdd_t *a = bdd_get_variable(mgr, (bdd_variableId)i), *b = bdd_get_variable(mgr, (bdd_variableId)(i + k));
+      bdd_t *ab = bdd_and(a, b, 1, 1), *g = bdd_or(f, ab, 1, 1);
+      for (bdd_t *h : {a, b, ab, f}) bdd_free(h);
+      f = g;
+    }
+    return f;
+  };
+  bdd_t *f = pairs(from);
+  std::vector<bdd_walk_line> lines = walk(f, 1, 256);
+  ASSERT_GT(lines.size(), 20000u);
+  std::vector<bdd_build_step> steps = stepsOf(lines);
+  bdd_dynamic_reordering(to, BDD_REORDER_SIFT, BDD_REORDER_VERBOSITY_DEFAULT);
+  long ran = 0;
+  bdd_t *g = bdd_build_nodes(to, steps.data(), nullptr, (long)steps.size(), (long)steps.size(), 0, &ran);
+  EXPECT_EQ((long)steps.size(), ran);
+  kzu_bdd_manager m = (kzu_bdd_manager)to;
+  EXPECT_GT(m->unique_table.gcs, 0);
+  EXPECT_GT(m->reorderings, 0);
+  bdd_dynamic_reordering(to, BDD_REORDER_NONE, BDD_REORDER_VERBOSITY_DEFAULT);
+  bdd_t *h = pairs(to);
+  EXPECT_TRUE(bdd_equal(g, h));
+  EXPECT_EQ(kzu_bdd_check_heap(m), 0);
+  EXPECT_EQ(kzu_bdd_check_temps(m), 0);
+  for (bdd_t *x : {g, h}) bdd_free(x);
+  bdd_free(f);
+  bdd_end(from);
+  bdd_end(to);
 }
 
 // The sizing call through the handle layer: no collection below the floor

@@ -252,6 +252,55 @@ TEST_F(TextFormTest, RandomDiagramsRoundTripInAnyLineOrder) {
   }
 }
 
+// Long writer texts with some lines spelled otherwise (other blanks, extra
+// fields, constant fields longer than a letter, some tokens replaced by
+// names everywhere) read back as the function written: lines exactly as the
+// writer makes them and lines read field by field mix in one text.
+TEST_F(TextFormTest, LinesSpelledOtherwiseReadAlike) {
+  std::mt19937 rng(20261209);
+  static const char *const kBlanks[] = {" ", "\t", "  ", " \r", "\v"};
+  int longTexts = 0;
+  for (int round = 0; round < 100; round++) {
+    bdd_t *f = randomFunction(mgr, rng, 12, 8, [](int i) { return i; });
+    if (write(f).size() < 512) {  // mostly lines the writer's way after all
+      bdd_free(f);
+      continue;
+    }
+    longTexts++;
+    std::map<std::string, std::string> names;
+    std::string text;
+    for (const std::string &l : splitLines(write(f))) {
+      std::istringstream in(l);
+      std::vector<std::string> fields;
+      for (std::string w; in >> w;) fields.push_back(w);
+      size_t elseAt = fields[2] == "T" || fields[2] == "F" ? 3 : 4;
+      bool respelled = false;
+      for (size_t i : {(size_t)0, (size_t)2, elseAt}) {
+        if (fields[i] == "T" || fields[i] == "F") {
+          if (rng() % 4 == 0) fields[i] += "rue", respelled = true;
+          continue;
+        }
+        auto it = names.emplace(fields[i], rng() % 6 ? fields[i] : "n" + std::to_string(names.size())).first;
+        respelled |= it->second != fields[i];
+        fields[i] = it->second;
+      }
+      if (!respelled && rng() % 3 != 0) {
+        text += l;
+        continue;
+      }
+      if (rng() % 4 == 0) fields.push_back("extra");
+      std::string line;
+      for (const std::string &w : fields) line += w + kBlanks[rng() % 5];
+      text += line + "\n";
+    }
+    bdd_t *back = read(text);
+    EXPECT_TRUE(bdd_equal(back, f)) << text;
+    bdd_free(back);
+    bdd_free(f);
+  }
+  EXPECT_GT(longTexts, 30);
+}
+
 TEST_F(TextFormTest, ReaderAcceptsAFinalLineWithoutLineFeedAndOtherBlanks) {
   bdd_t *x = var(5);
   std::string t = token(x);
@@ -508,6 +557,20 @@ TEST_F(RenamingDeathTest, AnIdWithoutCounterpartEndsWithItsPosition) {
               ::testing::ExitedWithCode(1),
               onlyLine("Util.genUnPrimed():  Invalid var_id of the Else child!"));
   for (bdd_t *h : {extra, x0, x1, thenSide, elseSide, inner, deeper, negRoot}) bdd_free(h);
+}
+
+// Counterparts the reader of the renamed text rejects: a negative id is an
+// invalid variable field of the line it is written on, an id the manager
+// does not have is the handle layer's fatal error.
+TEST_F(RenamingDeathTest, CounterpartsTheReaderRejects) {
+  ProgramStructure odd;
+  odd.unPrimedToPrimedBvar = {{0, 1}, {1, -4}, {2, 40}};
+  bdd_t *x0 = var(0), *x1 = var(1), *x2 = var(2);
+  bdd_t *both = bdd_and(x0, x1, 1, 1);  // line 2 is x1's
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::genPrimed(both, mgr, &odd)), ::testing::ExitedWithCode(1),
+              onlyLine("Util::String2MDD: line 2 of the given string has an invalid variable field!"));
+  EXPECT_EXIT(Util::genPrimed(x2, mgr, &odd), ::testing::ExitedWithCode(1), "bdd_get_variable: assumption violated");
+  for (bdd_t *h : {x0, x1, x2, both}) bdd_free(h);
 }
 
 }  // namespace

@@ -233,4 +233,57 @@ void bdd_set_sizing(bdd_manager *mgr, long gc_floor, long cache_bins);
 boolean bdd_get_free(bdd_t *f);
 bdd_node *bdd_pointer(bdd_t *f);
 
+// ===========================================================================
+// Node-by-node copying over raw references (bddWalk.cpp)
+// ===========================================================================
+// For code that lists or rebuilds a diagram node by node (the text form and
+// the renaming built on it): no handle per node. A reference is the value of
+// a handle's `node` field (node address, complement flag in bit 0).
+#include <cstdint>
+
+// One line of a walk: a non-constant reference and its node's stored children.
+typedef struct bdd_walk_line {
+  uintptr_t ref;               // the reference this line describes
+  bdd_variableId var;          // its top variable
+  uintptr_t child[2];          // then- and else-edge of the uncomplemented node
+  int child_kind[2];           // 1: constant true, 0: constant false, -1: a node
+  bdd_variableId child_var[2]; // the child's top variable (nodes only)
+  long child_line[2];          // numbered walks: the line describing the child (nodes only)
+} bdd_walk_line;
+
+typedef struct bdd_walk bdd_walk;
+
+// A breadth-first walk from f: line 0 describes f; every line's node children
+// (then before else) that have no line yet get the next lines, so each
+// distinct non-constant reference (node and polarity) has exactly one line.
+// A constant f has no lines. The walk holds a reference on f; nothing may
+// reorder the variables while it is open. `numbered`: fill child_line.
+bdd_walk *bdd_walk_start(bdd_t *f, boolean numbered);
+// Fills up to `max` next lines into `lines`; returns how many (0 at the end).
+long bdd_walk_next(bdd_walk *w, bdd_walk_line *lines, long max);
+void bdd_walk_free(bdd_walk *w);
+
+// One node to build: slot := if var then child[0] else child[1], complemented
+// when `negate`. Children are slots set by earlier steps or the constants.
+#define BDD_BUILD_ONE (-1)
+#define BDD_BUILD_ZERO (-2)
+typedef struct bdd_build_step {
+  int slot;
+  int child[2];
+  bdd_variableId var;
+  boolean negate;
+} bdd_build_step;
+
+// Runs the steps over slots 0..slots-1 and returns a new handle on slot
+// `root`, or null when no step set it. Each step gives the result of
+// bdd_ite(bdd_get_variable(var), child[0], child[1]); a variable the manager
+// does not have is fatal as in bdd_get_variable. With an order, the steps
+// run as steps[order[0]], ..., steps[order[n-1]], each child set by an
+// earlier one. Without (order null, step i setting slot i, slots = n), the
+// builder picks an order with children first and leaves out the steps that
+// would need themselves (a cycle). *ran (when not null) receives the number
+// of steps run. Slots are released after their last use; each is set once.
+bdd_t *bdd_build_nodes(bdd_manager *mgr, const bdd_build_step *steps, const int *order, long n, long slots,
+                       int root, long *ran);
+
 #endif
