@@ -428,6 +428,9 @@ TEST_F(TextFormDeathTest, CyclesAndUnknownVariablesEndTheProcess) {
               ::testing::ExitedWithCode(1), onlyLine(cycle));
   EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 3 0x10 3  F \n")),
               ::testing::ExitedWithCode(1), onlyLine(cycle));
+  // A token written twice where no line has its children built.
+  EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 3 0x20 2  F \n0x20 2 0x10 3  T \n0x10 3 0x20 2  F \n")),
+              ::testing::ExitedWithCode(1), onlyLine(cycle));
   // A cycle among lines the root does not reach still never resolves.
   EXPECT_EXIT(STDOUT_TO_STDERR(Util::String2MDD(mgr, "0x10 3  T  F \n0x20 2 0x30 1  F \n0x30 1 0x20 2  F \n")),
               ::testing::ExitedWithCode(1), onlyLine(cycle));
