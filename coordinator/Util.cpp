@@ -496,13 +496,12 @@ class TextReader {
     Scratch<int> order;
     if (duplicates) order = sweepOrder();
     long ran = 0;
-    bdd_t *result = nullptr;
     // With duplicate tokens the order is the sweep's; an empty one (no line
     // has its children built) builds nothing and is reported as a cycle.
-    if (!duplicates)
-      result = bdd_build_nodes(mgr, steps.data(), nullptr, (long)steps.size(), (long)steps.size(), 0, &ran);
-    else if (!order.empty())
-      result = bdd_build_nodes(mgr, steps.data(), order.data(), (long)order.size(), (long)steps.size(), 0, &ran);
+    bdd_t *result = duplicates ? bdd_build_nodes(mgr, steps.data(), order.data(), (long)order.size(),
+                                                 (long)steps.size(), 0, &ran)
+                               : bdd_build_nodes(mgr, steps.data(), nullptr, (long)steps.size(),
+                                                 (long)steps.size(), 0, &ran);
     if (!allBuilt(ran)) {
       if (result != nullptr) bdd_free(result);
       fatalLine("Util::String2MDD: the lines of the given string refer to each other in a cycle!");

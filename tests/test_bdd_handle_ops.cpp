@@ -472,6 +472,10 @@ TEST_F(NodeCopy, BuildsHandMadeLists) {
       {0, {1, ZERO}, 0, 0}, {1, {ONE, 0}, 1, 0}, {2, {ONE, ZERO}, 3, 0}, {3, {0, 2}, 4, 0}};
   EXPECT_EQ(nullptr, bdd_build_nodes(mgr, cycle.data(), nullptr, 4, 4, 0, &ran));
   EXPECT_EQ(1, ran);
+  // An empty order (a null pointer) runs nothing rather than picking one.
+  ran = -1;
+  EXPECT_EQ(nullptr, bdd_build_nodes(mgr, cycle.data(), nullptr, 0, 4, 0, &ran));
+  EXPECT_EQ(0, ran);
   g = bdd_build_nodes(mgr, cycle.data(), nullptr, 4, 4, 2, &ran);
   EXPECT_EQ(tt(g), var(3));
   bdd_free(g);

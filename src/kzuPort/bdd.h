@@ -283,6 +283,7 @@ typedef struct bdd_build_step {
 // builder picks an order with children first and leaves out the steps that
 // would need themselves (a cycle). *ran (when not null) receives the number
 // of steps run. Slots are released after their last use; each is set once.
+// No steps (n = 0) run nothing and give null, whatever the order.
 bdd_t *bdd_build_nodes(bdd_manager *mgr, const bdd_build_step *steps, const int *order, long n, long slots,
                        int root, long *ran);
 

@@ -360,6 +360,12 @@ static void bdd_build_pick_order(bdd_builder *b) {
 
 bdd_t *bdd_build_nodes(bdd_manager *mgr, const bdd_build_step *steps, const int *order, long n, long slots,
                        int root, long *ran) {
+  // No steps build nothing, whatever the order pointer (an empty order's may
+  // well be null).
+  if (n == 0) {
+    if (ran != nullptr) *ran = 0;
+    return nullptr;
+  }
   bdd_builder b;
   memset(&b, 0, sizeof(b));
   b.m = (kzu_bdd_manager)mgr;
