@@ -572,6 +572,9 @@ TEST_F(Engine, AllowanceGrowthFollowsResultsPushedOut) {
     }
   };
   kzu_bdd_set_sizing(m, 0, 524269);
+  // The allowance is mapped at once, so growth stays where the table is.
+  EXPECT_GE(c->mapped_bins, 524269);
+  cache_bin *table = c->table;
   drive(400000, 0);
   EXPECT_EQ(c->size, 8179);
   EXPECT_NE(c->ghost, nullptr);  // the windows were judged
@@ -580,6 +583,7 @@ TEST_F(Engine, AllowanceGrowthFollowsResultsPushedOut) {
   drive(400000, 20000);
   EXPECT_GT(c->size, 8179);
   EXPECT_LE(c->size, 23143);  // once they fit, growth stops
+  EXPECT_EQ(c->table, table);
   EXPECT_EQ(kzu_bdd_check_heap(m), 0);
   bdd_flush_all(m);
 

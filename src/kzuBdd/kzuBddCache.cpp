@@ -70,23 +70,28 @@ static void bdd_unmap_bins(cache_bin *table, long bins) {
   if (table != nullptr) munmap(table, bdd_bins_bytes(bins));
 }
 
-// Extends the mapping of `table` to `bins` bins (the new part reads as zero);
-// null when the system cannot extend it.
-static cache_bin *bdd_extend_bins(cache_bin *table, long old_bins, long bins) {
+// Writes one word per page of [from, to): growth in place reads the new bins
+// before writing them, and untouched pages would first be mapped to the
+// shared zero page and then copied on the write; this takes a single fault
+// each instead.
+static void bdd_touch_pages(char *from, char *to) {
+  size_t page = (size_t)sysconf(_SC_PAGESIZE);
+  for (char *q = from; q < to; q += page) *(volatile intptr_t *)q = 0;
+}
+
+// Extends the mapping of `table` (`mapped` bins) to `bins` bins (the new
+// part reads as zero); null when the system cannot extend it.
+static cache_bin *bdd_extend_bins(cache_bin *table, long mapped, long bins) {
 #if defined(MREMAP_MAYMOVE)
-  size_t old_bytes = bdd_bins_bytes(old_bins), bytes = bdd_bins_bytes(bins);
+  size_t old_bytes = bdd_bins_bytes(mapped), bytes = bdd_bins_bytes(bins);
   void *p = mremap(table, old_bytes, bytes, MREMAP_MAYMOVE);
   if (p == MAP_FAILED) return nullptr;
   bdd_advise_bins(p, bytes);
-  // Growth in place reads the new bins before writing them; untouched pages
-  // would first be mapped to the shared zero page and then copied on the
-  // write. Writing one word per page first takes a single fault each.
-  size_t page = (size_t)sysconf(_SC_PAGESIZE);
-  for (size_t off = old_bytes; off < bytes; off += page) *(volatile intptr_t *)((char *)p + off) = 0;
+  bdd_touch_pages((char *)p + old_bytes, (char *)p + bytes);
   return (cache_bin *)p;
 #else
   (void)table;
-  (void)old_bins;
+  (void)mapped;
   (void)bins;
   return nullptr;
 #endif
@@ -98,6 +103,7 @@ void bdd_init_cache(kzu_bdd_manager m) {
   c->size_index = BDD_INITIAL_CACHE_INDEX;
   c->size = bdd_primes[c->size_index];
   c->table = bdd_map_bins(c->size);
+  c->mapped_bins = c->size;
   c->cache_ratio = 4;
   c->rehash_fn[BDD_TAG_ITE] = bdd_rehash3;
   c->gc_fn[BDD_TAG_ITE] = kzu_bdd_ite_gc_fn;
@@ -113,27 +119,65 @@ void bdd_init_cache(kzu_bdd_manager m) {
 }
 
 // The filter holds 128 bits per tracked bin and generation: a window of
-// eight look-ups per bin pushes out at most eight keys per bin.
+// eight look-ups per bin pushes out at most eight keys per bin. Its memory
+// (`ghost_memory`, room for `ghost_cap` words per generation) outlives the
+// filter, so that a new window or a grown table reuses it.
+static void bdd_ghost_memory(cache *ct, long words) {
+  free(ct->ghost_memory);
+  ct->ghost = nullptr;
+  ct->ghost_memory = (uint64_t *)malloc(2 * (size_t)words * sizeof(uint64_t));
+  if (ct->ghost_memory == nullptr) {
+    ct->ghost_cap = 0;
+    mem_exhausted();
+  }
+  ct->ghost_cap = words;
+}
+
+static void bdd_drop_ghost(cache *ct) {
+  free(ct->ghost_memory);
+  ct->ghost = ct->ghost_memory = nullptr;
+  ct->ghost_cap = 0;
+}
+
+static long bdd_ghost_words_for(long bins) { return (bins / 16 + 1) * 2; }
+
 void bdd_reset_ghost(kzu_bdd_manager m, bool age) {
   cache *ct = &m->op_cache;
-  long words = (ct->size / 16 + 1) * 2;
-  if (ct->ghost != nullptr && ct->ghost_words == words) {
-    if (age) {
-      ct->ghost_current ^= 1;
-      memset(ct->ghost + ct->ghost_current * words, 0, (size_t)words * sizeof(uint64_t));
-    } else {
-      memset(ct->ghost, 0, 2 * (size_t)words * sizeof(uint64_t));
-    }
+  long words = bdd_ghost_words_for(ct->size);
+  if (age && ct->ghost != nullptr && ct->ghost_words == words) {
+    ct->ghost_current ^= 1;
+    memset(ct->ghost + ct->ghost_current * words, 0, (size_t)words * sizeof(uint64_t));
   } else {
-    free(ct->ghost);
-    ct->ghost = (uint64_t *)calloc(2 * (size_t)words, sizeof(uint64_t));
-    if (ct->ghost == nullptr) {
-      mem_exhausted();
-    }
+    if (words > ct->ghost_cap) bdd_ghost_memory(ct, words);
+    ct->ghost = ct->ghost_memory;
+    memset(ct->ghost, 0, 2 * (size_t)words * sizeof(uint64_t));
     ct->ghost_words = words;
     ct->ghost_current = 0;
   }
   ct->ghost_hits = 0;
+}
+
+// With an allowance, the mapping takes the table's largest size within it
+// now, its pages touched, so that growth during the caller's operations
+// finds the memory in place (as a table of fixed size would be).
+void bdd_cache_make_room(kzu_bdd_manager m) {
+  cache *ct = &m->op_cache;
+  int index = ct->size_index;
+  while (index + 1 < BDD_PRIMES && bdd_primes[index] < ct->min_bins) index++;
+  long bins = bdd_primes[index];
+  if (bins <= ct->size) return;
+  // The filter's memory for the largest table below the allowance, touched
+  // (a memset after the malloc may be turned into a calloc, which does not).
+  long words = bdd_ghost_words_for(bdd_primes[index - 1]);
+  if (words > ct->ghost_cap && ct->ghost == nullptr) {
+    bdd_ghost_memory(ct, words);
+    bdd_touch_pages((char *)ct->ghost_memory, (char *)(ct->ghost_memory + 2 * words));
+  }
+  if (bins <= ct->mapped_bins) return;
+  cache_bin *table = bdd_extend_bins(ct->table, ct->mapped_bins, bins);
+  if (table == nullptr) return;  // growth maps its tables as it goes
+  ct->table = table;
+  ct->mapped_bins = bins;
 }
 
 static inline uint64_t *bdd_ghost_word(const cache *ct, int generation, long i, uint64_t key, uint32_t c,
@@ -160,10 +204,9 @@ void bdd_ghost_note(cache *ct, long i, uint64_t key, uint32_t c) {
 }
 
 void bdd_free_cache(kzu_bdd_manager m) {
-  free(m->op_cache.ghost);
-  m->op_cache.ghost = nullptr;
+  bdd_drop_ghost(&m->op_cache);
   bdd_flush_all(m);
-  bdd_unmap_bins(m->op_cache.table, m->op_cache.size);
+  bdd_unmap_bins(m->op_cache.table, m->op_cache.mapped_bins);
   m->op_cache.table = nullptr;
 }
 
@@ -286,7 +329,13 @@ void bdd_rehash_cache(kzu_bdd_manager m, bool grow) {
   long new_size = bdd_primes[new_index];
   cache_bin *old = ct->table;
   long old_size = ct->size;
-  cache_bin *table = grow ? bdd_extend_bins(old, old_size, new_size) : nullptr;
+  cache_bin *table = nullptr;
+  if (grow && new_size <= ct->mapped_bins) {
+    table = old;  // the room is mapped already and reads as zero
+  } else if (grow) {
+    table = bdd_extend_bins(old, ct->mapped_bins, new_size);
+    if (table != nullptr) ct->mapped_bins = new_size;
+  }
   if (table != nullptr) {
     bdd_grow_cache_in_place(m, table, old_size, new_size);
   } else {
@@ -295,7 +344,8 @@ void bdd_rehash_cache(kzu_bdd_manager m, bool grow) {
     for (int slot = 1; slot >= 0; slot--)
       for (long i = 0; i < old_size; i++)
         if (old[i].entry[slot].key != 0) bdd_move_entry(m, table, new_size, &old[i].entry[slot]);
-    bdd_unmap_bins(old, old_size);
+    bdd_unmap_bins(old, ct->mapped_bins);
+    ct->mapped_bins = new_size;
   }
   ct->table = table;
   ct->size = new_size;
@@ -303,8 +353,7 @@ void bdd_rehash_cache(kzu_bdd_manager m, bool grow) {
   if (ct->ghost != nullptr) {
     if (ct->size >= ct->min_bins) {
       // At the allowance nothing asks the filter any more.
-      free(ct->ghost);
-      ct->ghost = nullptr;
+      bdd_drop_ghost(ct);
     } else {
       bdd_reset_ghost(m, false);  // its bins moved
     }

@@ -274,6 +274,7 @@ void kzu_bdd_set_sizing(kzu_bdd_manager m, long gc_floor, long cache_bins) {
   // The records for the nodes the caller expects are made now rather than
   // one slab at a time during its first operations.
   if (u->gc_limit > u->entries) bdd_reserve_node_records(m, u->gc_limit - u->entries);
+  bdd_cache_make_room(m);
 }
 
 int kzu_bdd_overflow(kzu_bdd_manager m) { return m->overflow; }

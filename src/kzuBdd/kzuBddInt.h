@@ -155,6 +155,7 @@ typedef struct cache {
   cache_bin *table;
   int size_index;
   long size;        // bins
+  long mapped_bins; // bins the table's mapping holds (>= size; the rest reads as zero)
   int cache_level;  // > 0: inserts must not displace slot 0
   bdd_rehash_fn rehash_fn[8];
   bdd_gc_fn gc_fn[8];
@@ -175,6 +176,8 @@ typedef struct cache {
   // it held since the window began.
   uint64_t *ghost;
   long ghost_words;
+  uint64_t *ghost_memory;  // the filter's memory, kept between windows
+  long ghost_cap;          // words per generation it holds
   int ghost_current;
   long ghost_hits;
 } cache;
@@ -464,6 +467,7 @@ static inline bool bdd_ref_mark_bit(kzu_bdd_manager m, uint64_t r) {
 void bdd_init_cache(kzu_bdd_manager m);
 void bdd_free_cache(kzu_bdd_manager m);
 void bdd_rehash_cache(kzu_bdd_manager m, bool grow);
+void bdd_cache_make_room(kzu_bdd_manager m);
 // Empties (re-sizes to the table) the filter of pushed-out keys; with
 // `age` only the older generation is emptied and becomes the current one.
 void bdd_reset_ghost(kzu_bdd_manager m, bool age);
