@@ -1,7 +1,5 @@
 #include "Util.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -18,6 +16,7 @@
 #include <vector>
 
 #include "ProgramStructure.h"
+#include "mem/mem.h"
 
 namespace {
 
@@ -264,8 +263,16 @@ void writeNodeLines(bdd_t *f, std::string *out) {
       }
     }
     size_t bytes = (size_t)(p - buffer.data());
-    // Growing four times over copies and first-touches less of the text.
-    if (out->capacity() < out->size() + bytes) out->reserve(std::max(4 * out->capacity(), out->size() + bytes));
+    // Growing four times over copies and first-touches less of the text;
+    // a large text takes huge pages where the system offers them.
+    if (out->capacity() < out->size() + bytes) {
+      // The new string is advised before the text so far is copied into it.
+      std::string bigger;
+      bigger.reserve(std::max(4 * out->capacity(), out->size() + bytes));
+      mem_advise_huge(&bigger[0], bigger.capacity());
+      bigger.append(*out);
+      out->swap(bigger);
+    }
     out->append(buffer.data(), bytes);
   }
   bdd_walk_free(walk);
@@ -274,22 +281,31 @@ void writeNodeLines(bdd_t *f, std::string *out) {
 // ---- Scratch arrays -------------------------------------------------------------
 
 // The large arrays of one text: memory comes zeroed (large blocks are fresh
-// mappings) and elements made without arguments are left as they are, so
-// an array costs only the pages it touches.
+// mappings, marked for huge pages, so a first touch costs a fault per 2 MB
+// rather than per page) and elements made without arguments are left as
+// they are, so an array costs only the pieces it touches.
 template <class T>
 struct ScratchAllocator {
   typedef T value_type;
+  static constexpr size_t kMapped = (size_t)1 << 21;
 
   ScratchAllocator() = default;
   template <class U>
   ScratchAllocator(const ScratchAllocator<U> &) {}
 
   T *allocate(size_t n) {
-    void *p = std::calloc(n > 0 ? n : 1, sizeof(T));
+    size_t bytes = (n > 0 ? n : 1) * sizeof(T);
+    void *p = bytes < kMapped ? std::calloc(1, bytes) : mem_map_huge(bytes);
     if (p == nullptr) throw std::bad_alloc();
     return (T *)p;
   }
-  void deallocate(T *p, size_t) { std::free(p); }
+  void deallocate(T *p, size_t n) {
+    size_t bytes = (n > 0 ? n : 1) * sizeof(T);
+    if (bytes < kMapped)
+      std::free(p);
+    else
+      mem_unmap_huge(p, bytes);
+  }
   template <class U>
   void construct(U *p) {
     ::new ((void *)p) U;
@@ -306,37 +322,6 @@ struct ScratchAllocator {
 
 template <class T>
 using Scratch = std::vector<T, ScratchAllocator<T>>;
-
-// For arrays touched all over at random: large blocks are mapped with their
-// pages made at once (where the system can), which costs less than a page
-// fault per page.
-template <class T>
-struct TableAllocator : ScratchAllocator<T> {
-  template <class U>
-  struct rebind {
-    typedef TableAllocator<U> other;
-  };
-  TableAllocator() = default;
-  template <class U>
-  TableAllocator(const TableAllocator<U> &) {}
-  static constexpr size_t kMapped = (size_t)1 << 21;
-#ifdef MAP_POPULATE
-  T *allocate(size_t n) {
-    size_t bytes = (n > 0 ? n : 1) * sizeof(T);
-    if (bytes < kMapped) return ScratchAllocator<T>::allocate(n);
-    void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    return (T *)p;
-  }
-  void deallocate(T *p, size_t n) {
-    size_t bytes = (n > 0 ? n : 1) * sizeof(T);
-    if (bytes < kMapped)
-      ScratchAllocator<T>::deallocate(p, n);
-    else
-      munmap(p, bytes);
-  }
-#endif
-};
 
 // ---- Reader ---------------------------------------------------------------------
 
@@ -436,11 +421,11 @@ class TokenTable {
     int lineAfter;  // the first line + 1; 0: empty
     int named;
   };
-  std::vector<Slot, TableAllocator<Slot>> slots;
+  Scratch<Slot> slots;
   size_t used = 0;
 
   void grow() {
-    std::vector<Slot, TableAllocator<Slot>> old(slots.size() * 2);
+    Scratch<Slot> old(slots.size() * 2);
     old.swap(slots);
     for (const Slot &s : old)
       if (s.lineAfter != 0) slots[slotOf(TokenKey{s.value, s.named != 0})] = s;

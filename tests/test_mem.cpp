@@ -110,6 +110,32 @@ TEST(BlockAllocator, CopyAndZero) {
   EXPECT_EQ(buf[4], 'c');
 }
 
+// Huge mappings: 2 MB aligned, zero filled over every byte asked for, and
+// given back with the size that was asked for; sizes not a multiple of the
+// piece round up and never reach a neighbouring mapping.
+TEST(HugeMappings, AlignedZeroedAndGivenBack) {
+  for (size_t bytes : {(size_t)1, (size_t)4096, ((size_t)2 << 20) - 8, ((size_t)5 << 20) + 100}) {
+    char *a = (char *)mem_map_huge(bytes);
+    char *b = (char *)mem_map_huge(bytes);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ((uintptr_t)a % ((uintptr_t)2 << 20), 0u);
+    EXPECT_TRUE(a + bytes <= b || b + bytes <= a);
+    EXPECT_EQ(std::count(a, a + bytes, 0), (long)bytes);
+    memset(a, 0x5a, bytes);
+    memset(b, 0x3c, bytes);
+    EXPECT_EQ(a[bytes - 1], 0x5a);
+    mem_unmap_huge(a, bytes);
+    EXPECT_EQ(b[0], 0x3c);
+    mem_unmap_huge(b, bytes);
+  }
+  mem_unmap_huge(nullptr, 10);  // harmless
+  // Advice over a range without a whole piece inside it does nothing.
+  char small[64] = {1};
+  mem_advise_huge(small, sizeof small);
+  EXPECT_EQ(small[0], 1);
+}
+
 TEST(RecordManager, TwelveByteRecordsFillOneChunk) {
   rec_mgr mgr = mem_new_rec_mgr(12);
   EXPECT_EQ(mgr->size, 16);

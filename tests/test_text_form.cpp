@@ -374,6 +374,69 @@ TEST_F(TextFormTest, TokensAreTheirCharactersNotTheirNumbers) {
   readsAsTheSweep(78, tok);
 }
 
+// A diagram of about 400k nodes, made step by step: past a few megabytes
+// the walk's queue, the builder's arrays, the reader's tables and the text
+// itself live in mappings of their own, and it must still come back whole,
+// its renaming too.
+TEST(TextFormLarge, HundredsOfThousandsOfNodesRoundTrip) {
+  const int nvars = 26;
+  bdd_manager *big = bdd_start(nvars);
+  std::vector<bdd_build_step> steps;
+  // Levels from the bottom: all pairs of distinct children first, then
+  // 65536 nodes a level whose pairs (j, j+1) stay distinct, then halving.
+  std::vector<int> below = {BDD_BUILD_ONE, BDD_BUILD_ZERO};
+  int var = nvars - 1;
+  auto level = [&](const std::vector<std::pair<int, int>> &pairs) {
+    std::vector<int> made;
+    for (const auto &p : pairs) {
+      made.push_back((int)steps.size());
+      steps.push_back(bdd_build_step{(int)steps.size(), {p.first, p.second}, (bdd_variableId)var, 0});
+    }
+    var--;
+    below = made;
+  };
+  const size_t wide = 65536;
+  while (below.size() < wide) {
+    std::vector<int> from = below;
+    if (from.size() > 2 || from[0] >= 0) from.insert(from.end(), {BDD_BUILD_ONE, BDD_BUILD_ZERO});
+    std::vector<std::pair<int, int>> pairs;
+    for (size_t a = 0; a < from.size() && pairs.size() < wide; a++)
+      for (size_t b = 0; b < from.size() && pairs.size() < wide; b++)
+        if (a != b) pairs.push_back({from[a], from[b]});
+    level(pairs);
+  }
+  for (int k = 0; k < 4; k++) {
+    std::vector<std::pair<int, int>> pairs;
+    for (size_t j = 0; j < below.size(); j++) pairs.push_back({below[j], below[(j + 1) % below.size()]});
+    level(pairs);
+  }
+  while (below.size() > 1) {
+    std::vector<std::pair<int, int>> pairs;
+    for (size_t j = 0; j + 1 < below.size(); j += 2) pairs.push_back({below[j], below[j + 1]});
+    level(pairs);
+  }
+  ASSERT_GE(var, -1);
+  long ran = 0;
+  bdd_t *f = bdd_build_nodes(big, steps.data(), nullptr, (long)steps.size(), (long)steps.size(), below[0], &ran);
+  ASSERT_EQ(ran, (long)steps.size());
+  // Pairs that are each other's complements make one node.
+  ASSERT_GT(bdd_size(f), 400000);
+
+  std::string text;
+  Util::MDD2String(big, f, &text);
+  EXPECT_GE(std::count(text.begin(), text.end(), '\n'), (long)bdd_size(f) - 1);
+  ::testing::internal::CaptureStdout();
+  bdd_t *back = Util::String2MDD(big, text);
+  ProgramStructure ps;
+  for (int v = 0; v < nvars; v++) ps.unPrimedToPrimedBvar[v] = v;  // every id its own counterpart
+  bdd_t *same = Util::genPrimed(f, big, &ps);
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(bdd_equal(back, f));
+  EXPECT_TRUE(bdd_equal(same, f));
+  for (bdd_t *g : {f, back, same}) bdd_free(g);
+  bdd_end(big);
+}
+
 using TextFormDeathTest = TextFormTest;
 
 TEST_F(TextFormDeathTest, MissingChildLinesEndWithTheirMessage) {

@@ -12,6 +12,9 @@
 
 #include "kzuPort/bddInt.h"
 
+// Arrays from this size on are mapped (huge pages where offered).
+static const size_t kBddHugeFrom = (size_t)1 << 21;
+
 // ---- References met -------------------------------------------------------------------
 // A reference into the slab range has the key (offset / 16) | complement bit:
 // two keys per 32-byte record position. Plain walks keep one bit per key
@@ -27,6 +30,7 @@ struct bdd_walk {
   bdd *queue;  // every reference met, in line order
   long queued;
   long room;
+  boolean huge_queue;  // queue mapped by mem_map_huge rather than allocated
   long head;  // next line to fill
   uintptr_t base;
   uint64_t keys;  // keys covered by the map
@@ -73,6 +77,30 @@ static void bdd_walk_other_grow(bdd_walk *w) {
   MMfree(old_line);
 }
 
+// The queue doubles from the allocator; past 2 MB it moves once to a
+// mapping (huge pages where offered) for every reference the manager's
+// nodes can give, two per node, of which only the pieces used cost.
+static void bdd_walk_queue_grow(bdd_walk *w) {
+  long room = 2 * w->room;
+  if (!w->huge_queue && (size_t)room * sizeof(bdd) < kBddHugeFrom) {
+    w->queue = REALLOC(bdd, w->queue, room);
+    w->room = room;
+    return;
+  }
+  long bound = 2 * w->m->unique_table.entries + 16;
+  if (!w->huge_queue && bound > room) room = bound;
+  bdd *q = (bdd *)mem_map_huge((size_t)room * sizeof(bdd));
+  if (q == nullptr) mem_exhausted();
+  memcpy(q, w->queue, (size_t)w->queued * sizeof(bdd));
+  if (w->huge_queue)
+    mem_unmap_huge(w->queue, (size_t)w->room * sizeof(bdd));
+  else
+    MMfree(w->queue);
+  w->queue = q;
+  w->room = room;
+  w->huge_queue = 1;
+}
+
 // Enters f when it is new, giving it the next line; returns f's line (in a
 // plain walk, -1 for a reference met before).
 static long bdd_walk_meet(bdd_walk *w, bdd f) {
@@ -97,10 +125,7 @@ static long bdd_walk_meet(bdd_walk *w, bdd f) {
     w->other_line[i] = line;
     w->other_used++;
   }
-  if (w->queued == w->room) {
-    w->room *= 2;
-    w->queue = REALLOC(bdd, w->queue, w->room);
-  }
+  if (w->queued == w->room) bdd_walk_queue_grow(w);
   w->queue[w->queued++] = f;
   return line;
 }
@@ -120,6 +145,8 @@ bdd_walk *bdd_walk_start(bdd_t *f, boolean numbered) {
     size_t bytes = w->numbered ? (size_t)keys * sizeof(uint32_t) : (size_t)(keys / 64) * sizeof(uint64_t);
     void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p != MAP_FAILED) {
+      // Numbered maps are touched all over: huge pages where offered.
+      if (w->numbered) mem_advise_huge(p, bytes);
       w->map = p;
       w->map_bytes = bytes;
       w->base = (uintptr_t)m->slab_base;
@@ -177,7 +204,10 @@ void bdd_walk_free(bdd_walk *w) {
   if (w == nullptr) return;
   kzu_bdd_free(w->m, w->root);
   if (w->map != nullptr) munmap(w->map, w->map_bytes);
-  MMfree(w->queue);
+  if (w->huge_queue)
+    mem_unmap_huge(w->queue, (size_t)w->room * sizeof(bdd));
+  else
+    MMfree(w->queue);
   MMfree(w->other);
   MMfree(w->other_line);
   MMfree(w);
@@ -185,13 +215,21 @@ void bdd_walk_free(bdd_walk *w) {
 
 // ---- Building ---------------------------------------------------------------------------
 
-// Zeroed arrays: large ones are fresh mappings whose pages cost only when
-// touched (huge pages would often be pages the system has never used,
-// which cost far more on their first touch).
+// Zeroed arrays: large ones are fresh mappings marked for huge pages, whose
+// pieces cost only when touched.
 static void *bdd_zeroed(size_t size, long n) {
-  void *p = calloc((size_t)(n > 0 ? n : 1), size);
+  size_t bytes = size * (size_t)(n > 0 ? n : 1);
+  void *p = bytes < kBddHugeFrom ? calloc(1, bytes) : mem_map_huge(bytes);
   if (p == nullptr) mem_exhausted();
   return p;
+}
+
+static void bdd_zeroed_free(void *p, size_t size, long n) {
+  size_t bytes = size * (size_t)(n > 0 ? n : 1);
+  if (bytes < kBddHugeFrom)
+    free(p);
+  else
+    mem_unmap_huge(p, bytes);
 }
 
 // if var then t else e, with a temporary reference. When the variable lies
@@ -345,7 +383,7 @@ static void bdd_build_pick_order(bdd_builder *b) {
   for (long k = 0; k < b->n; k++) start[key(&b->steps[k]) + 1]++;
   for (long l = 0; l < levels; l++) start[l + 1] += start[l];
   for (long k = b->n; k-- > 0;) b->order[start[key(&b->steps[k])]++] = (int)k;
-  free(start);
+  bdd_zeroed_free(start, sizeof(long), levels + 1);
 }
 
 // Steps ahead of the current one: the step record (farthest), its child
@@ -428,13 +466,13 @@ bdd_t *bdd_build_nodes(bdd_manager *mgr, const bdd_build_step *steps, const int 
   if (result != nullptr) b.edge[root] = nullptr;
   for (long i = 0; i < slots; i++)
     if (b.edge[i] != nullptr) kzu_bdd_free(b.m, b.edge[i]);
-  free(b.edge);
-  free(b.uses);
-  if (b.order != nullptr) free(b.order);
+  bdd_zeroed_free(b.edge, sizeof(bdd), slots);
+  bdd_zeroed_free(b.uses, sizeof(int), slots);
+  if (b.order != nullptr) bdd_zeroed_free(b.order, sizeof(int), n);
   if (b.wait_head != nullptr) {
-    free(b.wait_head);
-    free(b.wait_next);
-    free(b.ready);
+    bdd_zeroed_free(b.wait_head, sizeof(int), b.slots);
+    bdd_zeroed_free(b.wait_next, sizeof(int), b.n);
+    bdd_zeroed_free(b.ready, sizeof(int), b.n);
   }
   if (ran != nullptr) *ran = b.ran;
   return result != nullptr ? bdd_construct_bdd_t(mgr, result) : nullptr;

@@ -1,5 +1,8 @@
 #include "mem/mem_int.h"
 
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -213,4 +216,36 @@ void mem_free_rec_mgr(rec_mgr mgr) {
     chunk = next;
   }
   mem_free_block((pointer)mgr);
+}
+
+// ---- Huge mappings ----------------------------------------------------------------
+static const size_t kHugeBytes = (size_t)1 << 21;
+
+static size_t mem_huge_round(size_t bytes) { return (bytes + kHugeBytes - 1) & ~(kHugeBytes - 1); }
+
+void mem_advise_huge(void *p, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  uintptr_t from = ((uintptr_t)p + kHugeBytes - 1) & ~(uintptr_t)(kHugeBytes - 1);
+  uintptr_t to = ((uintptr_t)p + bytes) & ~(uintptr_t)(kHugeBytes - 1);
+  if (to > from) madvise((void *)from, to - from, MADV_HUGEPAGE);
+#else
+  (void)p;
+  (void)bytes;
+#endif
+}
+
+void *mem_map_huge(size_t bytes) {
+  size_t len = mem_huge_round(bytes > 0 ? bytes : 1);
+  // One piece more than asked, then the ends beyond the aligned part go back.
+  char *p = (char *)mmap(nullptr, len + kHugeBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  char *a = (char *)(((uintptr_t)p + kHugeBytes - 1) & ~(uintptr_t)(kHugeBytes - 1));
+  if (a > p) munmap(p, (size_t)(a - p));
+  if (a + len < p + len + kHugeBytes) munmap(a + len, (size_t)(p + len + kHugeBytes - (a + len)));
+  mem_advise_huge(a, len);
+  return a;
+}
+
+void mem_unmap_huge(void *p, size_t bytes) {
+  if (p != nullptr) munmap(p, mem_huge_round(bytes > 0 ? bytes : 1));
 }

@@ -25,6 +25,15 @@ void mem_zero(void *p, long size);
 // Bytes obtained from the system so far.
 long mem_allocation(void);
 
+// Large arrays straight from the system, zero filled, 2 MB aligned and
+// marked for huge pages where the system offers them: their first touch
+// costs one fault per 2 MB rather than one per 4 KB page. Null when the
+// system refuses; mem_unmap_huge takes back the size that was asked for.
+void *mem_map_huge(size_t bytes);
+void mem_unmap_huge(void *p, size_t bytes);
+// Marks the 2 MB pieces that lie wholly inside [p, p + bytes) for huge pages.
+void mem_advise_huge(void *p, size_t bytes);
+
 typedef struct rec_mgr_ {
   int size;            // record size, a multiple of 8, at least 8
   int recs_per_block;  // 4064 / size
