@@ -19,6 +19,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -215,8 +216,9 @@ std::vector<bdd_t *> receiveVector(void *manager, Util *util, int sock, bool *br
                 << std::endl;
   }
   bdd_manager *mgr = (bdd_manager *)manager;
-  for (const ReceivedText &t : texts)
-    result.push_back(t.whole ? util->String2MDD(manager, t.text) : bdd_zero(mgr));
+  // Each text goes to the reader as it is (moved, not copied).
+  for (ReceivedText &t : texts)
+    result.push_back(t.whole ? util->String2MDD(manager, std::move(t.text)) : bdd_zero(mgr));
   if (*broken) {
     std::cout << who << ": The MDD vector broke off after " << result.size() << " of " << count
               << " MDDs!" << std::endl;
@@ -319,7 +321,7 @@ bool KelvaxComManager::sendMDD(void *manager, bdd_t *mdd, Util *util, int sock) 
 
 bdd_t *KelvaxComManager::recvMDD(void *manager, Util *util, int sock) {
   ReceivedText r = receiveText(sock, "KelvaxComManager::recvMDD");
-  if (r.whole) return util->String2MDD(manager, r.text);
+  if (r.whole) return util->String2MDD(manager, std::move(r.text));
   if (r.size <= 0) std::cout << "KelvaxComManager::recvMDD: MDD size is zero!";
   return bdd_zero((bdd_manager *)manager);
 }
