@@ -146,7 +146,8 @@ int kzu_bdd_overflow(kzu_bdd_manager m);
 // threshold (never below 10000); below cache_bins bins the computed table also
 // grows when three-quarters full while at least one look-up in 16 computes
 // again a result that the table had recently pushed out. The node records for
-// gc_floor nodes are allocated at once.
+// gc_floor nodes, and the computed table's memory up to cache_bins bins, are
+// allocated (and their pages touched) at once.
 void kzu_bdd_set_sizing(kzu_bdd_manager m, long gc_floor, long cache_bins);
 void kzu_bdd_overflow_closure(kzu_bdd_manager m, void (*fn)(kzu_bdd_manager, void *), void *env);
 // While fn is set, the running operation is abandoned at its next periodic

@@ -226,7 +226,8 @@ int bdd_set_parameters(bdd_manager *mgr, void *value_table, FILE *file);
 // count; here no collection runs below gc_floor live nodes (never below
 // 10000), and below cache_bins bins the computed table also grows while a
 // larger one would answer look-ups it now misses. The node records for
-// gc_floor nodes are made at once. Image computations that free their
+// gc_floor nodes and the computed table's memory up to cache_bins bins are
+// made at once. Image computations that free their
 // intermediate results gain most: every collection drops the memoised
 // results of the nodes it frees.
 void bdd_set_sizing(bdd_manager *mgr, long gc_floor, long cache_bins);
