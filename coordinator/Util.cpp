@@ -269,7 +269,7 @@ void writeNodeLines(bdd_t *f, std::string *out) {
       // The new string is advised before the text so far is copied into it.
       std::string bigger;
       bigger.reserve(std::max(4 * out->capacity(), out->size() + bytes));
-      mem_advise_huge(&bigger[0], bigger.capacity());
+      mem_advise_huge(bigger.data(), bigger.capacity());
       bigger.append(*out);
       out->swap(bigger);
     }
