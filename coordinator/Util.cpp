@@ -287,25 +287,17 @@ void writeNodeLines(bdd_t *f, std::string *out) {
 template <class T>
 struct ScratchAllocator {
   typedef T value_type;
-  static constexpr size_t kMapped = (size_t)1 << 21;
 
   ScratchAllocator() = default;
   template <class U>
   ScratchAllocator(const ScratchAllocator<U> &) {}
 
   T *allocate(size_t n) {
-    size_t bytes = (n > 0 ? n : 1) * sizeof(T);
-    void *p = bytes < kMapped ? std::calloc(1, bytes) : mem_map_huge(bytes);
+    void *p = mem_zeroed((n > 0 ? n : 1) * sizeof(T));
     if (p == nullptr) throw std::bad_alloc();
     return (T *)p;
   }
-  void deallocate(T *p, size_t n) {
-    size_t bytes = (n > 0 ? n : 1) * sizeof(T);
-    if (bytes < kMapped)
-      std::free(p);
-    else
-      mem_unmap_huge(p, bytes);
-  }
+  void deallocate(T *p, size_t n) { mem_free_zeroed(p, (n > 0 ? n : 1) * sizeof(T)); }
   template <class U>
   void construct(U *p) {
     ::new ((void *)p) U;

@@ -110,7 +110,7 @@ TEST(BlockAllocator, CopyAndZero) {
   EXPECT_EQ(buf[4], 'c');
 }
 
-// Huge mappings: 2 MB aligned, zero filled over every byte asked for, and
+// Huge mappings and zeroed arrays: 2 MB aligned, zero filled over every byte asked for, and
 // given back with the size that was asked for; sizes not a multiple of the
 // piece round up and never reach a neighbouring mapping.
 TEST(HugeMappings, AlignedZeroedAndGivenBack) {
@@ -130,6 +130,16 @@ TEST(HugeMappings, AlignedZeroedAndGivenBack) {
     mem_unmap_huge(b, bytes);
   }
   mem_unmap_huge(nullptr, 10);  // harmless
+  // Zeroed arrays on either side of the threshold.
+  for (size_t bytes : {(size_t)0, (size_t)100, MEM_HUGE_FROM - 1, MEM_HUGE_FROM, 3 * MEM_HUGE_FROM}) {
+    char *z = (char *)mem_zeroed(bytes);
+    ASSERT_NE(z, nullptr);
+    EXPECT_EQ(std::count(z, z + bytes, 0), (long)bytes);
+    if (bytes >= MEM_HUGE_FROM) {
+      EXPECT_EQ((uintptr_t)z % MEM_HUGE_FROM, 0u);
+    }
+    mem_free_zeroed(z, bytes);
+  }
   // Advice over a range without a whole piece inside it does nothing.
   char small[64] = {1};
   mem_advise_huge(small, sizeof small);

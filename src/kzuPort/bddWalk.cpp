@@ -12,9 +12,6 @@
 
 #include "kzuPort/bddInt.h"
 
-// Arrays from this size on are mapped (huge pages where offered).
-static const size_t kBddHugeFrom = (size_t)1 << 21;
-
 // ---- References met -------------------------------------------------------------------
 // A reference into the slab range has the key (offset / 16) | complement bit:
 // two keys per 32-byte record position. Plain walks keep one bit per key
@@ -82,7 +79,7 @@ static void bdd_walk_other_grow(bdd_walk *w) {
 // nodes can give, two per node, of which only the pieces used cost.
 static void bdd_walk_queue_grow(bdd_walk *w) {
   long room = 2 * w->room;
-  if (!w->huge_queue && (size_t)room * sizeof(bdd) < kBddHugeFrom) {
+  if (!w->huge_queue && (size_t)room * sizeof(bdd) < MEM_HUGE_FROM) {
     w->queue = REALLOC(bdd, w->queue, room);
     w->room = room;
     return;
@@ -218,19 +215,12 @@ void bdd_walk_free(bdd_walk *w) {
 // Zeroed arrays: large ones are fresh mappings marked for huge pages, whose
 // pieces cost only when touched.
 static void *bdd_zeroed(size_t size, long n) {
-  size_t bytes = size * (size_t)(n > 0 ? n : 1);
-  void *p = bytes < kBddHugeFrom ? calloc(1, bytes) : mem_map_huge(bytes);
+  void *p = mem_zeroed(size * (size_t)(n > 0 ? n : 1));
   if (p == nullptr) mem_exhausted();
   return p;
 }
 
-static void bdd_zeroed_free(void *p, size_t size, long n) {
-  size_t bytes = size * (size_t)(n > 0 ? n : 1);
-  if (bytes < kBddHugeFrom)
-    free(p);
-  else
-    mem_unmap_huge(p, bytes);
-}
+static void bdd_zeroed_free(void *p, size_t size, long n) { mem_free_zeroed(p, size * (size_t)(n > 0 ? n : 1)); }
 
 // if var then t else e, with a temporary reference. When the variable lies
 // above both children, that is the node (id, t, e) itself; otherwise (a

@@ -219,7 +219,7 @@ void mem_free_rec_mgr(rec_mgr mgr) {
 }
 
 // ---- Huge mappings ----------------------------------------------------------------
-static const size_t kHugeBytes = (size_t)1 << 21;
+static const size_t kHugeBytes = MEM_HUGE_FROM;
 
 static size_t mem_huge_round(size_t bytes) { return (bytes + kHugeBytes - 1) & ~(kHugeBytes - 1); }
 
@@ -248,4 +248,17 @@ void *mem_map_huge(size_t bytes) {
 
 void mem_unmap_huge(void *p, size_t bytes) {
   if (p != nullptr) munmap(p, mem_huge_round(bytes > 0 ? bytes : 1));
+}
+
+void *mem_zeroed(size_t bytes) {
+  if (bytes == 0) bytes = 1;
+  return bytes < MEM_HUGE_FROM ? calloc(1, bytes) : mem_map_huge(bytes);
+}
+
+void mem_free_zeroed(void *p, size_t bytes) {
+  if (bytes == 0) bytes = 1;
+  if (bytes < MEM_HUGE_FROM)
+    free(p);
+  else
+    mem_unmap_huge(p, bytes);
 }

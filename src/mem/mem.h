@@ -33,6 +33,12 @@ void *mem_map_huge(size_t bytes);
 void mem_unmap_huge(void *p, size_t bytes);
 // Marks the 2 MB pieces that lie wholly inside [p, p + bytes) for huge pages.
 void mem_advise_huge(void *p, size_t bytes);
+// Zero-filled arrays: from the standard heap below MEM_HUGE_FROM bytes,
+// else from mem_map_huge, so a large one costs only the pieces it touches.
+// Null when the system refuses; mem_free_zeroed takes the same size back.
+#define MEM_HUGE_FROM ((size_t)1 << 21)
+void *mem_zeroed(size_t bytes);
+void mem_free_zeroed(void *p, size_t bytes);
 
 typedef struct rec_mgr_ {
   int size;            // record size, a multiple of 8, at least 8
