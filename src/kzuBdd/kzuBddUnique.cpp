@@ -339,12 +339,9 @@ static void *bdd_map_slab(char *want) {
     if (p == want) return p;
     if (p != MAP_FAILED) munmap(p, (size_t)BDD_SLAB_BYTES);  // a kernel that took it as a hint
   }
-  size_t bytes = 2 * (size_t)BDD_SLAB_BYTES;
-  char *p = (char *)mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) mem_exhausted();
-  char *slab = (char *)(((uintptr_t)p + BDD_SLAB_BYTES - 1) & ~(uintptr_t)(BDD_SLAB_BYTES - 1));
-  if (slab > p) munmap(p, (size_t)(slab - p));
-  if (slab + BDD_SLAB_BYTES < p + bytes) munmap(slab + BDD_SLAB_BYTES, (size_t)(p + bytes - (slab + BDD_SLAB_BYTES)));
+  static_assert(BDD_SLAB_BYTES == (long)MEM_HUGE_FROM, "a slab is one huge mapping");
+  void *slab = mem_map_huge((size_t)BDD_SLAB_BYTES);
+  if (slab == nullptr) mem_exhausted();
   return slab;
 }
 
