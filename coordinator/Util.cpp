@@ -453,6 +453,52 @@ struct ParsedLine {
 // How many lines ahead the token table's slots are fetched.
 constexpr size_t kTokenAhead = 16;
 
+// The parsed lines. While the lines read so far are at least as long as their
+// records (the writer's lines are twice as long), each record goes into the
+// text itself, over characters already read: the text is the reader's own,
+// and its records then cost no memory not already touched. A shorter line,
+// or a named token (whose characters the token names keep), moves the
+// records to an array of their own.
+class LineRecords {
+ public:
+  void start(std::string *text, size_t expected) {
+    base = text->data();
+    room = expected;
+    inText = (uintptr_t)base % alignof(ParsedLine) == 0;
+    if (!inText) own.reserve(room);
+  }
+  // Adds the record of the line that ends just before `lineEnd`.
+  void add(const ParsedLine &l, const char *lineEnd, bool textKept) {
+    if (inText && (textKept || (count + 1) * sizeof(ParsedLine) > (size_t)(lineEnd - base))) moveOut();
+    if (inText) {
+      ::new ((void *)(base + count * sizeof(ParsedLine))) ParsedLine(l);
+    } else {
+      own.push_back(l);
+    }
+    count++;
+  }
+  size_t size() const { return count; }
+  const ParsedLine &operator[](size_t i) const {
+    return inText ? *reinterpret_cast<const ParsedLine *>(base + i * sizeof(ParsedLine)) : own[i];
+  }
+  void release() {
+    Scratch<ParsedLine>().swap(own);
+    count = 0;
+  }
+
+ private:
+  char *base = nullptr;
+  size_t count = 0, room = 0;
+  bool inText = false;
+  Scratch<ParsedLine> own;
+
+  void moveOut() {
+    own.reserve(std::max(room, 2 * count + 16));
+    for (size_t i = 0; i < count; i++) own.push_back((*this)[i]);
+    inText = false;
+  }
+};
+
 // Rebuilds a diagram from its node lines. The result is that of sweeping the
 // lines from last to first until every token has been built: with distinct
 // tokens any order in which children come first gives it; when a token has
@@ -461,15 +507,16 @@ constexpr size_t kTokenAhead = 16;
 // reproduces.
 class TextReader {
  public:
-  TextReader(mdd_manager *mgr, const std::string &text) : mgr(mgr), text(text), tokens(0) {}
+  TextReader(mdd_manager *mgr, std::string &text) : mgr(mgr), text(text), tokens(0) {}
 
   bdd_t *run() {
     parseLines();
     steps.resize(lines.size());
     resolveChildren();
-    // The lines and tokens are done with: their memory goes back before the
-    // builder asks for its own.
-    Scratch<ParsedLine>().swap(lines);
+    // The text, the lines and the tokens are done with: their memory goes
+    // back before the builder asks for its own.
+    lines.release();
+    std::string().swap(text);
     tokens = TokenTable(0);
     Scratch<int> order;
     if (duplicates) order = sweepOrder();
@@ -490,9 +537,9 @@ class TextReader {
 
  private:
   mdd_manager *mgr;
-  const std::string &text;
+  std::string &text;  // the reader's own: the line records overwrite it
   TokenTable tokens;
-  Scratch<ParsedLine> lines;
+  LineRecords lines;
   Scratch<bdd_build_step> steps;  // per line; slot = the first line of its token
   std::unordered_map<std::string_view, uint64_t> names;
   bool duplicates = false;
@@ -664,47 +711,42 @@ class TextReader {
     const char *q = text.c_str();
     end = q + text.size();
     size_t expected = expectedLines();
-    lines.reserve(expected);
+    lines.start(&text, expected);
     steps.resize(expected);
     tokens = TokenTable(expected);
     size_t entered = 0;
     while (q < end) {
-      // Read in place: a copy from the stack would wait for the last byte
-      // stores to reach it.
-      lines.emplace_back();
-      ParsedLine &l = lines.back();
-      l = ParsedLine{};
+      ParsedLine l{};
       const char *after = end - q >= 128 ? readWriterLine(q, &l) : nullptr;
       if (after != nullptr) {
-        __builtin_prefetch(tokens.slotAddress(l.tokenKey()));
-        if (lines.size() > kTokenAhead) enterToken(entered++);
         q = after;
-        continue;
-      }
-      l = ParsedLine{};
-      int n = 0, elseField = 3;
-      while (true) {
-        while (charClass(q) == kFieldSpace) q++;
-        if (!(q < end) || *q == '\n') break;
-        if (n == 0) {
-          q = readToken(q, &l.token, &l.flags, ParsedLine::kNamedToken);
-        } else if (n == 1) {
-          q = readVariable(q, &l);
-        } else if (n == 2) {
-          q = readChild(q, &l, 0);
-          if (l.kind[0] == kChildNode) elseField = 4;
-        } else if (n == elseField) {
-          q = readChild(q, &l, 1);
-        } else {
-          q = skipField(q);
+      } else {
+        l = ParsedLine{};
+        int n = 0, elseField = 3;
+        while (true) {
+          while (charClass(q) == kFieldSpace) q++;
+          if (!(q < end) || *q == '\n') break;
+          if (n == 0) {
+            q = readToken(q, &l.token, &l.flags, ParsedLine::kNamedToken);
+          } else if (n == 1) {
+            q = readVariable(q, &l);
+          } else if (n == 2) {
+            q = readChild(q, &l, 0);
+            if (l.kind[0] == kChildNode) elseField = 4;
+          } else if (n == elseField) {
+            q = readChild(q, &l, 1);
+          } else {
+            q = skipField(q);
+          }
+          n++;
         }
-        n++;
+        if (n == 0) lineFault(lines.size(), "has too few fields!");
+        l.fields = (uint8_t)std::min(n, 255);
+        q++;
       }
-      if (n == 0) lineFault(lines.size() - 1, "has too few fields!");
-      l.fields = (uint8_t)std::min(n, 255);
       __builtin_prefetch(tokens.slotAddress(l.tokenKey()));
+      lines.add(l, std::min(q, end), !names.empty());
       if (lines.size() > kTokenAhead) enterToken(entered++);
-      q++;
     }
     while (entered < lines.size()) enterToken(entered++);
   }
