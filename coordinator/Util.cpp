@@ -267,9 +267,10 @@ void writeNodeLines(bdd_t *f, std::string *out) {
     // a large text takes huge pages where the system offers them.
     if (out->capacity() < out->size() + bytes) {
       // The new string is advised before the text so far is copied into it.
+      // (The string's block holds its capacity and a terminating NUL.)
       std::string bigger;
-      bigger.reserve(std::max(4 * out->capacity(), out->size() + bytes));
-      mem_advise_huge(bigger.data(), bigger.capacity());
+      bigger.reserve(mem_block_size_huge(std::max(4 * out->capacity(), out->size() + bytes) + 1) - 1);
+      mem_advise_block_huge(bigger.data(), bigger.capacity() + 1);
       bigger.append(*out);
       out->swap(bigger);
     }

@@ -144,6 +144,29 @@ TEST(HugeMappings, AlignedZeroedAndGivenBack) {
   char small[64] = {1};
   mem_advise_huge(small, sizeof small);
   EXPECT_EQ(small[0], 1);
+  mem_advise_block_huge(small, sizeof small);
+  EXPECT_EQ(small[0], 1);
+}
+
+// Blocks of the standard allocator sized for whole pieces: at least the size
+// asked for, and marking one (its first piece made a huge page at once)
+// keeps what it holds, whether or not the system placed it aligned.
+TEST(HugeMappings, AllocatorBlocksSizedAndMarkedKeepTheirBytes) {
+  EXPECT_EQ(mem_block_size_huge(100), 100u);
+  EXPECT_EQ(mem_block_size_huge(MEM_HUGE_FROM - 1), MEM_HUGE_FROM - 1);
+  for (size_t want : {MEM_HUGE_FROM, 3 * MEM_HUGE_FROM + 12345, 5 * MEM_HUGE_FROM - 24}) {
+    size_t bytes = mem_block_size_huge(want);
+    EXPECT_GE(bytes, want);
+    EXPECT_LT(bytes, want + MEM_HUGE_FROM);
+    char *p = (char *)malloc(bytes);
+    ASSERT_NE(p, nullptr);
+    for (size_t i = 0; i < bytes; i += 4096) p[i] = (char)(i / 4096);
+    mem_advise_block_huge(p, bytes);
+    size_t same = 0;
+    for (size_t i = 0; i < bytes; i += 4096) same += p[i] == (char)(i / 4096);
+    EXPECT_EQ(same, (bytes + 4095) / 4096);
+    free(p);
+  }
 }
 
 TEST(RecordManager, TwelveByteRecordsFillOneChunk) {

@@ -1,6 +1,7 @@
 #include "mem/mem_int.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -228,6 +229,38 @@ void mem_advise_huge(void *p, size_t bytes) {
   uintptr_t from = ((uintptr_t)p + kHugeBytes - 1) & ~(uintptr_t)(kHugeBytes - 1);
   uintptr_t to = ((uintptr_t)p + bytes) & ~(uintptr_t)(kHugeBytes - 1);
   if (to > from) madvise((void *)from, to - from, MADV_HUGEPAGE);
+#else
+  (void)p;
+  (void)bytes;
+#endif
+}
+
+#if defined(__linux__) && !defined(MADV_COLLAPSE)
+#define MADV_COLLAPSE 25
+#endif
+
+// The standard allocator maps a large block with its header (16 bytes at
+// most before the block, 8 after it) rounded up to whole pages.
+static const size_t kBlockOverhead = 24;
+
+size_t mem_block_size_huge(size_t bytes) {
+  if (bytes < MEM_HUGE_FROM) return bytes;
+  return mem_huge_round(bytes + kBlockOverhead) - kBlockOverhead;
+}
+
+void mem_advise_block_huge(void *p, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  uintptr_t page = (uintptr_t)sysconf(_SC_PAGESIZE);
+  uintptr_t from = (uintptr_t)p & ~(page - 1);
+  if ((from & (kHugeBytes - 1)) != 0 || bytes < MEM_HUGE_FROM) {
+    mem_advise_huge(p, bytes);
+    return;
+  }
+  uintptr_t to = ((uintptr_t)p + bytes + page - 1) & ~(page - 1);
+  madvise((void *)from, to - from, MADV_HUGEPAGE);
+  // The allocator has written its header into the first page already, so
+  // that piece would fill up page by page: it is made a huge page now.
+  madvise((void *)from, kHugeBytes, MADV_COLLAPSE);
 #else
   (void)p;
   (void)bytes;

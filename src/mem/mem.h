@@ -33,6 +33,14 @@ void *mem_map_huge(size_t bytes);
 void mem_unmap_huge(void *p, size_t bytes);
 // Marks the 2 MB pieces that lie wholly inside [p, p + bytes) for huge pages.
 void mem_advise_huge(void *p, size_t bytes);
+// Blocks of the standard allocator (for containers that cannot take
+// mem_map_huge): the size to ask for, at least `bytes`, with which a large
+// block gets a mapping of whole 2 MB pieces to itself (which the system
+// places 2 MB aligned); and the mark for huge pages on such a block, taken
+// from the start of the page it begins in, so that its first piece is
+// marked too. Other blocks are merely marked in their whole pieces.
+size_t mem_block_size_huge(size_t bytes);
+void mem_advise_block_huge(void *p, size_t bytes);
 // Zero-filled arrays: from the standard heap below MEM_HUGE_FROM bytes,
 // else from mem_map_huge, so a large one costs only the pieces it touches.
 // Null when the system refuses; mem_free_zeroed takes the same size back.
