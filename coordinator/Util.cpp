@@ -190,22 +190,33 @@ inline uint64_t dropLeading(uint64_t w, int k) { return kBigEndian ? w << (8 * k
 
 // A node token: the reference printed as an untyped pointer, "0x" and
 // lowercase hex digits without leading zeros. Writes up to 8 bytes past the
-// token, which later output overwrites.
-inline char *putToken(char *p, uint64_t ref) {
-  int n = ref == 0 ? 1 : (67 - __builtin_clzll(ref)) / 4;
-  p[0] = '0';
-  p[1] = 'x';
-  uint64_t low = hexChars8((uint32_t)ref);
-  if (n <= 8) {
-    low = dropLeading(low, 8 - n);
-    std::memcpy(p + 2, &low, 8);
-  } else {
-    uint64_t high = dropLeading(hexChars8((uint32_t)(ref >> 32)), 16 - n);
-    std::memcpy(p + 2, &high, 8);
-    std::memcpy(p + 2 + n - 8, &low, 8);
+// token, which later output overwrites. The digits of the high half, which
+// the references of one diagram mostly share, are kept from the last token.
+struct TokenWriter {
+  uint64_t high = 0;       // the high half last written, or none
+  uint64_t highChars = 0;  // its digits, without leading zeros
+  int highDigits = -1;
+
+  char *put(char *p, uint64_t ref) {
+    p[0] = '0';
+    p[1] = 'x';
+    uint64_t low = hexChars8((uint32_t)ref);
+    if ((ref >> 32) == 0) {
+      int n = ref == 0 ? 1 : (67 - __builtin_clzll(ref)) / 4;
+      low = dropLeading(low, 8 - n);
+      std::memcpy(p + 2, &low, 8);
+      return p + 2 + n;
+    }
+    if ((ref >> 32) != high || highDigits < 0) {
+      high = ref >> 32;
+      highDigits = (67 - __builtin_clzll(high)) / 4;
+      highChars = dropLeading(hexChars8((uint32_t)high), 8 - highDigits);
+    }
+    std::memcpy(p + 2, &highChars, 8);
+    std::memcpy(p + 2 + highDigits, &low, 8);
+    return p + 2 + highDigits + 8;
   }
-  return p + 2 + n;
-}
+};
 
 inline char *putNumber(char *p, long long v) {
   if (v >= 0 && v < 10) {
@@ -240,13 +251,14 @@ constexpr long kBatchLines = 256;
 void writeNodeLines(bdd_t *f, std::string *out) {
   bdd_walk *walk = bdd_walk_start(f, 0);
   std::vector<bdd_walk_line> lines((size_t)kBatchLines);
-  std::vector<char> buffer((size_t)kBatchLines * kMaxLineBytes + 8);  // putToken writes ahead
+  std::vector<char> buffer((size_t)kBatchLines * kMaxLineBytes + 8);  // tokens write ahead
+  TokenWriter tokens;
   long n;
   while ((n = bdd_walk_next(walk, lines.data(), kBatchLines)) > 0) {
     char *p = buffer.data();
     for (long i = 0; i < n; i++) {
       const bdd_walk_line &l = lines[(size_t)i];
-      p = putToken(p, l.ref);
+      p = tokens.put(p, l.ref);
       p = putSpaced(p, (l.ref & 1) != 0 ? " !" : " ");
       p = putNumber(p, l.var);
       *p++ = ' ';
@@ -256,7 +268,7 @@ void writeNodeLines(bdd_t *f, std::string *out) {
           p = putSpaced(p, kConst[side][l.child_kind[side]]);
           continue;
         }
-        p = putToken(p, l.child[side]);
+        p = tokens.put(p, l.child[side]);
         p = putSpaced(p, (l.child[side] & 1) != 0 ? " !" : " ");
         p = putNumber(p, l.child_var[side]);
         *p++ = side == 0 ? ' ' : '\n';
