@@ -281,7 +281,10 @@ void writeNodeLines(bdd_t *f, std::string *out) {
       // The new string is advised before the text so far is copied into it.
       // (The string's block holds its capacity and a terminating NUL.)
       std::string bigger;
-      bigger.reserve(mem_block_size_huge(std::max(4 * out->capacity(), out->size() + bytes) + 1) - 1);
+      // Past 512 KB it goes straight on to a block of huge pages.
+      size_t want = std::max(4 * out->capacity(), out->size() + bytes);
+      if (want >= MEM_HUGE_FROM / 4 && want < MEM_HUGE_FROM) want *= 4;
+      bigger.reserve(mem_block_size_huge(want + 1) - 1);
       mem_advise_block_huge(bigger.data(), bigger.capacity() + 1);
       bigger.append(*out);
       out->swap(bigger);

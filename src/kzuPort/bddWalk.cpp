@@ -74,12 +74,13 @@ static void bdd_walk_other_grow(bdd_walk *w) {
   MMfree(old_line);
 }
 
-// The queue doubles from the allocator; past 2 MB it moves once to a
-// mapping (huge pages where offered) for every reference the manager's
-// nodes can give, two per node, of which only the pieces used cost.
+// The queue doubles from the allocator; past 256 KB (where one huge page
+// costs less than the small pages still to come) it moves once to a mapping
+// (huge pages where offered) for every reference the manager's nodes can
+// give, two per node, of which only the pieces used cost.
 static void bdd_walk_queue_grow(bdd_walk *w) {
   long room = 2 * w->room;
-  if (!w->huge_queue && (size_t)room * sizeof(bdd) < MEM_HUGE_FROM) {
+  if (!w->huge_queue && (size_t)room * sizeof(bdd) < MEM_HUGE_FROM / 8) {
     w->queue = REALLOC(bdd, w->queue, room);
     w->room = room;
     return;
