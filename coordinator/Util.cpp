@@ -494,6 +494,8 @@ class LineRecords {
     count++;
   }
   size_t size() const { return count; }
+  // Where the records lie: room for at least as many build steps.
+  char *storage() { return inText ? base : (char *)own.data(); }
   const ParsedLine &operator[](size_t i) const {
     return inText ? *reinterpret_cast<const ParsedLine *>(base + i * sizeof(ParsedLine)) : own[i];
   }
@@ -527,12 +529,9 @@ class TextReader {
 
   bdd_t *run() {
     parseLines();
-    steps.resize(lines.size());
     resolveChildren();
-    // The text, the lines and the tokens are done with: their memory goes
-    // back before the builder asks for its own.
-    lines.release();
-    std::string().swap(text);
+    // The tokens are done with: their memory goes back before the builder
+    // asks for its own.
     tokens = TokenTable(0);
     Scratch<int> order;
     if (duplicates) order = sweepOrder();
@@ -547,6 +546,8 @@ class TextReader {
       if (result != nullptr) bdd_free(result);
       fatalLine("Util::String2MDD: the lines of the given string refer to each other in a cycle!");
     }
+    lines.release();
+    std::string().swap(text);
     std::cout << kFinished << std::endl;
     return result;
   }
@@ -556,7 +557,17 @@ class TextReader {
   std::string &text;  // the reader's own: the line records overwrite it
   TokenTable tokens;
   LineRecords lines;
-  Scratch<bdd_build_step> steps;  // per line; slot = the first line of its token
+  // The build steps, one per line (slot: the first line of its token). They
+  // take the place of the line records, each written once its record and
+  // those before it have been read.
+  struct Steps {
+    bdd_build_step *first = nullptr;
+    size_t count = 0;
+    bdd_build_step *data() const { return first; }
+    size_t size() const { return count; }
+    bdd_build_step &operator[](size_t i) const { return first[i]; }
+  } steps;
+  std::vector<std::pair<int, int>> repeated;  // (line, first line of its token), in line order
   std::unordered_map<std::string_view, uint64_t> names;
   bool duplicates = false;
 
@@ -728,7 +739,6 @@ class TextReader {
     end = q + text.size();
     size_t expected = expectedLines();
     lines.start(&text, expected);
-    steps.resize(expected);
     tokens = TokenTable(expected);
     size_t entered = 0;
     while (q < end) {
@@ -769,10 +779,11 @@ class TextReader {
 
   // Enters line i's token; a token's id is its first line.
   void enterToken(size_t i) {
-    if (i >= steps.size()) steps.resize(2 * i);
     int first = tokens.findOrAdd(lines[i].tokenKey(), (int)i);
-    if (first != (int)i) duplicates = true;
-    steps[i].slot = first;
+    if (first != (int)i) {
+      duplicates = true;
+      repeated.emplace_back((int)i, first);
+    }
   }
 
   // The children's tokens, and the checks the sweep makes from the last line
@@ -781,19 +792,31 @@ class TextReader {
   // field only when no line has those, on the last line that has one.
   void resolveChildren() {
     size_t n = lines.size();
+    // Step i (20 bytes at 20 i) overwrites only records before i once record
+    // i has been copied out: records from i on are intact.
+    static_assert(sizeof(bdd_build_step) <= sizeof(ParsedLine), "steps in place of the records");
+    steps.first = reinterpret_cast<bdd_build_step *>(lines.storage());
+    steps.count = n;
     // In a breadth-first text each new child token is the token of the next
-    // line not yet met, which a comparison finds; the others are looked up,
-    // their slots fetched a few lines ahead.
-    size_t next = 1;
+    // line not yet met (past the current one, whose record is intact), which
+    // a comparison finds; the others are looked up, their slots fetched a
+    // few lines ahead.
+    size_t next = 1, repeat = 0;
     long lastBad = -1, lastBadVar = -1;
+    ParsedLine badLine{};
+    bdd_build_step badStep{};
     for (size_t i = 0; i < n; i++) {
       if (i + kTokenAhead < n) {
         const ParsedLine &a = lines[i + kTokenAhead];
         for (int side = 0; side < 2; side++)
           if (a.kind[side] == kChildNode) __builtin_prefetch(tokens.slotAddress(a.childKey(side)));
       }
-      const ParsedLine &l = lines[i];
-      bdd_build_step &s = steps[i];
+      const ParsedLine l = lines[i];
+      bdd_build_step s;
+      s.slot = (int)i;
+      if (repeat < repeated.size() && repeated[repeat].first == (int)i) s.slot = repeated[repeat++].second;
+      if (next <= i) next = i + 1;
+      bool bad = false;
       for (int side = 0; side < 2; side++) {
         if (l.kind[side] != kChildNode) {
           s.child[side] = l.kind[side] == 1 ? BDD_BUILD_ONE : BDD_BUILD_ZERO;
@@ -801,20 +824,26 @@ class TextReader {
           s.child[side] = (int)next++;
         } else {
           s.child[side] = tokens.find(l.childKey(side));
-          if (s.child[side] < 0) lastBad = (long)i;
+          bad |= s.child[side] < 0;
         }
       }
-      if (l.fields < 4 || l.fields <= (l.kind[0] == kChildNode ? 4 : 3)) lastBad = (long)i;
+      bad |= l.fields < 4 || l.fields <= (l.kind[0] == kChildNode ? 4 : 3);
       if (!(l.flags & ParsedLine::kVarOk)) lastBadVar = (long)i;
       s.var = (bdd_variableId)l.var;
       s.negate = (l.flags & ParsedLine::kNeg) != 0;
+      if (bad) {
+        lastBad = (long)i;
+        badLine = l;
+        badStep = s;
+      }
+      steps[i] = s;
     }
     if (lastBad >= 0) {
       size_t k = (size_t)lastBad;
-      const ParsedLine &l = lines[k];
+      const ParsedLine &l = badLine;
       if (l.fields < 4 || l.fields <= (l.kind[0] == kChildNode ? 4 : 3)) lineFault(k, "has too few fields!");
       if (!(l.flags & ParsedLine::kVarOk)) lineFault(k, "has an invalid variable field!");
-      fatalLine(std::string(steps[k].child[0] < 0 && l.kind[0] == kChildNode
+      fatalLine(std::string(badStep.child[0] < 0 && l.kind[0] == kChildNode
                                 ? "The BDD pointer of the Then child does not exist for the root ID "
                                 : "The BDD pointer of the Else child does not exist for the root ID ") +
                 std::to_string(l.var));
