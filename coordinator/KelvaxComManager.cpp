@@ -5,6 +5,7 @@
 #include "Intersect.h"
 #include "Union.h"
 #include "Util.h"
+#include "mem/mem.h"
 
 #include <errno.h>
 #include <signal.h>
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <new>
@@ -155,22 +157,29 @@ ReceivedText receiveText(int sock, const char *who) {
     r.broken = true;
     return r;
   }
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[(size_t)r.size]);
-  if (!buffer) {
+  // The message goes straight into the string that the reader gets (it
+  // works in that string): a large one in a block of huge pages, filled
+  // once, then cut at its first NUL.
+  std::string text;
+  try {
+    text.reserve(mem_block_size_huge((size_t)r.size + 1) - 1);
+    mem_advise_block_huge(&text[0], text.capacity() + 1);
+    text.resize((size_t)r.size);
+  } catch (const std::exception &) {
     std::cout << who << ": Unable to allocate " << r.size << " bytes for the MDD!" << std::endl;
     r.broken = true;
     return r;
   }
-  int got = receiveChars(buffer.get(), r.size, sock);
+  int got = receiveChars(&text[0], r.size, sock);
   if (got < r.size) {
     std::cout << who << ": The MDD message was cut short after " << got << " of " << r.size
               << " bytes!" << std::endl;
     r.broken = true;
     return r;
   }
-  const void *nul = memchr(buffer.get(), '\0', (size_t)r.size);
-  size_t length = nul ? (size_t)((const char *)nul - buffer.get()) : (size_t)r.size;
-  r.text.assign(buffer.get(), length);
+  const void *nul = memchr(text.data(), '\0', (size_t)r.size);
+  text.resize(nul ? (size_t)((const char *)nul - text.data()) : (size_t)r.size);
+  r.text = std::move(text);
   r.whole = true;
   return r;
 }
