@@ -3,7 +3,10 @@
 // close early or have gone away.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <cstring>
 #include <string>
@@ -15,6 +18,7 @@
 #include "support/link_model.h"
 #include "support/fake_node.h"
 #include "support/link_sockets.h"
+#include "support/output.h"
 
 namespace {
 
@@ -171,6 +175,36 @@ TEST_P(LinkMdd, OversizedLengthsAreRefusedWithoutReadingTheBody) {
   EXPECT_EQ(link_test::readUpTo(s.local(), 4), "efgh");
   EXPECT_TRUE(bdd_is_tautology(f, 0));
   EXPECT_TRUE(bdd_is_tautology(g, 0));
+}
+
+// A size within the limit that the system cannot give: reported, the empty
+// set, and nothing read of the body (the process's address space is capped
+// a little above what it uses, in a child).
+TEST_P(LinkMdd, SizeTheSystemCannotGiveIsReported) {
+  if (KZ_UNDER_ASAN) GTEST_SKIP() << "address-space limit conflicts with the sanitizer";
+  auto receiveCapped = [&] {
+    SocketPair s(GetParam());
+    link_test::writeAll(s.peer(), sizeBytes(KelvaxComManager::kMaxMessageBytes) + "abcd");
+    long pages = 0;
+    FILE *statm = fopen("/proc/self/statm", "r");
+    if (statm == nullptr || fscanf(statm, "%ld", &pages) != 1) _exit(2);
+    fclose(statm);
+    struct rlimit lim;
+    getrlimit(RLIMIT_AS, &lim);
+    lim.rlim_cur = (rlim_t)pages * (rlim_t)sysconf(_SC_PAGESIZE) + ((rlim_t)256 << 20);
+    setrlimit(RLIMIT_AS, &lim);
+    testing::internal::CaptureStdout();
+    bdd_t *f = com.recvMDD(model.manager(), &util, s.local());
+    std::string out = testing::internal::GetCapturedStdout();
+    bool empty = bdd_is_tautology(f, 0);
+    bdd_free(f);
+    fprintf(stderr, "%s%s %s", out.c_str(), empty ? "empty" : "not empty", link_test::readUpTo(s.local(), 4).c_str());
+    _exit(0);
+  };
+  EXPECT_EXIT(receiveCapped(), testing::ExitedWithCode(0),
+              "^Received the size value! 1073741824 \n"
+              "KelvaxComManager::recvMDD: Unable to allocate 1073741824 bytes for the MDD!\n"
+              "empty abcd$");
 }
 
 // ---- Vectors -----------------------------------------------------------------------
