@@ -142,6 +142,11 @@ struct ReceivedText {
   std::string text;
 };
 
+struct HugeUnmap {
+  size_t bytes;
+  void operator()(char *p) const { mem_unmap_huge(p, bytes); }
+};
+
 ReceivedText receiveText(int sock, const char *who) {
   ReceivedText r;
   bool ok;
@@ -157,29 +162,37 @@ ReceivedText receiveText(int sock, const char *who) {
     r.broken = true;
     return r;
   }
-  // The message goes straight into the string that the reader gets (it
-  // works in that string): a large one in a block of huge pages, filled
-  // once, then cut at its first NUL.
-  std::string text;
-  try {
-    text.reserve(mem_block_size_huge((size_t)r.size + 1) - 1);
-    mem_advise_block_huge(&text[0], text.capacity() + 1);
-    text.resize((size_t)r.size);
-  } catch (const std::exception &) {
+  // The message goes into a mapping that costs only the pieces the peer
+  // actually sends (huge pages where offered), then up to its first NUL into
+  // the string the reader gets (it works in that string), itself a block of
+  // huge pages when large.
+  size_t bytes = (size_t)r.size;
+  char *buffer = (char *)mem_map_huge(bytes);
+  if (buffer == nullptr) {
     std::cout << who << ": Unable to allocate " << r.size << " bytes for the MDD!" << std::endl;
     r.broken = true;
     return r;
   }
-  int got = receiveChars(&text[0], r.size, sock);
+  std::unique_ptr<char, HugeUnmap> owned(buffer, HugeUnmap{bytes});
+  int got = receiveChars(buffer, r.size, sock);
   if (got < r.size) {
     std::cout << who << ": The MDD message was cut short after " << got << " of " << r.size
               << " bytes!" << std::endl;
     r.broken = true;
     return r;
   }
-  const void *nul = memchr(text.data(), '\0', (size_t)r.size);
-  text.resize(nul ? (size_t)((const char *)nul - text.data()) : (size_t)r.size);
-  r.text = std::move(text);
+  const void *nul = memchr(buffer, '\0', bytes);
+  size_t length = nul ? (size_t)((const char *)nul - buffer) : bytes;
+  try {
+    r.text.reserve(mem_block_size_huge(length + 1) - 1);
+    mem_advise_block_huge(&r.text[0], r.text.capacity() + 1);
+    r.text.assign(buffer, length);
+  } catch (const std::exception &) {
+    std::cout << who << ": Unable to allocate " << r.size << " bytes for the MDD!" << std::endl;
+    r.text.clear();
+    r.broken = true;
+    return r;
+  }
   r.whole = true;
   return r;
 }

@@ -177,6 +177,34 @@ TEST_P(LinkMdd, OversizedLengthsAreRefusedWithoutReadingTheBody) {
   EXPECT_TRUE(bdd_is_tautology(g, 0));
 }
 
+// A peer that announces the largest size and sends two bytes costs the
+// receiver no more memory than what arrived: the peak resident set (reset
+// first) stays near where it was.
+TEST_P(LinkMdd, LargeSizeWithoutItsBytesCostsOnlyWhatArrives) {
+  auto statusKiB = [](const char *key) {
+    FILE *status = fopen("/proc/self/status", "r");
+    long kib = -1;
+    char line[256];
+    while (status != nullptr && fgets(line, sizeof line, status) != nullptr)
+      if (strncmp(line, key, strlen(key)) == 0) kib = atol(line + strlen(key));
+    if (status != nullptr) fclose(status);
+    return kib;
+  };
+  FILE *clear = fopen("/proc/self/clear_refs", "w");
+  if (clear == nullptr || fputs("5", clear) < 0) GTEST_SKIP() << "no peak reset here";
+  fclose(clear);
+  SocketPair s(GetParam());
+  link_test::writeAll(s.peer(), sizeBytes(KelvaxComManager::kMaxMessageBytes) + " T");
+  s.closePeer();
+  long before = statusKiB("VmRSS:");
+  testing::internal::CaptureStdout();
+  bdd_t *f = model.keep(com.recvMDD(model.manager(), &util, s.local()));
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_LT(statusKiB("VmHWM:") - before, 64L << 10);
+  EXPECT_NE(out.find("The MDD message was cut short after 2 of 1073741824 bytes!"), std::string::npos) << out;
+  EXPECT_TRUE(bdd_is_tautology(f, 0));
+}
+
 // A size within the limit that the system cannot give: reported, the empty
 // set, and nothing read of the body (the process's address space is capped
 // a little above what it uses, in a child).
