@@ -184,8 +184,7 @@ ReceivedText receiveText(int sock, const char *who) {
   const void *nul = memchr(buffer, '\0', bytes);
   size_t length = nul ? (size_t)((const char *)nul - buffer) : bytes;
   try {
-    r.text.reserve(mem_block_size_huge(length + 1) - 1);
-    mem_advise_block_huge(&r.text[0], r.text.capacity() + 1);
+    Util::reserveText(&r.text, length);
     r.text.assign(buffer, length);
   } catch (const std::exception &) {
     std::cout << who << ": Unable to allocate " << r.size << " bytes for the MDD!" << std::endl;

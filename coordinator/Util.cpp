@@ -278,14 +278,12 @@ void writeNodeLines(bdd_t *f, std::string *out) {
     // Growing four times over copies and first-touches less of the text;
     // a large text takes huge pages where the system offers them.
     if (out->capacity() < out->size() + bytes) {
-      // The new string is advised before the text so far is copied into it.
-      // (The string's block holds its capacity and a terminating NUL.)
-      std::string bigger;
-      // Past 512 KB it goes straight on to a block of huge pages.
+      // Past 512 KB it goes straight on to a block of huge pages, advised
+      // before the text so far is copied into it.
       size_t want = std::max(4 * out->capacity(), out->size() + bytes);
       if (want >= MEM_HUGE_FROM / 4 && want < MEM_HUGE_FROM) want *= 4;
-      bigger.reserve(mem_block_size_huge(want + 1) - 1);
-      mem_advise_block_huge(bigger.data(), bigger.capacity() + 1);
+      std::string bigger;
+      Util::reserveText(&bigger, want);
       bigger.append(*out);
       out->swap(bigger);
     }
@@ -922,6 +920,12 @@ class TextReader {
 };
 
 }  // namespace
+
+void Util::reserveText(std::string *text, size_t bytes) {
+  // The string's block holds its capacity and a terminating NUL.
+  text->reserve(mem_block_size_huge(bytes + 1) - 1);
+  mem_advise_block_huge(&(*text)[0], text->capacity() + 1);
+}
 
 void Util::MDD2String(void *mgr, bdd_t *f, std::string *out) {
   (void)mgr;

@@ -42,6 +42,10 @@ class Util {
   // "Finished calcualting the MDD from the given string!". Constants return
   // silently. Lines may come in any order after the root line.
   static bdd_t *String2MDD(void *mgr, std::string text);
+  // Gives an empty *text room for `bytes` characters: a large text gets a
+  // block of huge pages where the system offers them (the writer and the
+  // link fill such texts).
+  static void reserveText(std::string *text, size_t bytes);
 
   // ---- Renaming -------------------------------------------------------------
   // f with every binary variable swapped for its counterpart in ps's bit maps
