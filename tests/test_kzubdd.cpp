@@ -595,6 +595,17 @@ TEST_F(Engine, AllowanceGrowthFollowsResultsPushedOut) {
   EXPECT_EQ(c->ghost, nullptr);
   bdd_flush_all(m);
 
+  // Once a window's evidence is in, the table grows without waiting for the
+  // window's end: the first window (8 look-ups per bin) only starts the
+  // filter, and the second finds its keys pushed out well before its end.
+  Make(12);
+  c = &m->op_cache;
+  kzu_bdd_set_sizing(m, 0, 524269);
+  key = RecordKeys(20000);
+  drive(2 * 8 * 8179 - 20000, 20000);
+  EXPECT_GT(c->size, 8179);
+  bdd_flush_all(m);
+
   // Keys that come round only after about twelve look-ups per bin (an image
   // step over a diagram much larger than the table) still count.
   Make(12);

@@ -143,15 +143,23 @@ void bdd_periodic_check(kzu_bdd_manager m) {
     // eight look-ups per bin, at least one in 16 computed again a key that
     // the table had pushed out (counted on the tracked bins, one in 16). The
     // filter remembers keys for one to two windows, so a result needed again
-    // once per image step of a large diagram is still recognised.
+    // once per image step of a large diagram is still recognised. The count
+    // only rises within a window, so once it reaches what a whole window
+    // asks for, the table grows at once rather than at the window's end
+    // (a short run of image steps would otherwise end before its table
+    // caught up).
     bool by_nodes = 32 * c->size < c->cache_ratio * u->entries;
     bool by_use = false;
     long window = c->lookups - c->lookups_at_growth;
-    if (c->size < c->min_bins && window >= 8 * c->size) {
-      if (c->ghost == nullptr) bdd_reset_ghost(m, false);
-      by_use = 16 * 16 * c->ghost_hits >= window;
-      c->lookups_at_growth = c->lookups;
-      if (!by_nodes && !by_use) bdd_reset_ghost(m, true);
+    if (c->size < c->min_bins) {
+      if (c->ghost != nullptr && 16 * 16 * c->ghost_hits >= 8 * c->size) {
+        by_use = true;
+      } else if (window >= 8 * c->size) {
+        if (c->ghost == nullptr) bdd_reset_ghost(m, false);
+        by_use = 16 * 16 * c->ghost_hits >= window;
+        c->lookups_at_growth = c->lookups;
+        if (!by_nodes && !by_use) bdd_reset_ghost(m, true);
+      }
     }
     if (by_nodes || by_use) {
       bdd_rehash_cache(m, true);
