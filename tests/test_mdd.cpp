@@ -160,9 +160,12 @@ TEST(MddCase, CodesBeyondTheDomainTakeTheirPairedEntry) {
     int n;
     std::vector<int> taken;  // entry per code 0 .. 2^k - 1
   };
+  // A domain of 100 values: every code inside it takes its own entry.
+  Expect wide{100, {}};
+  for (int v = 0; v < 100; v++) wide.taken.push_back(v);
   for (const Expect &e : {Expect{3, {0, 1, 2, 2}}, Expect{5, {0, 1, 2, 3, 4, 4, 4, 4}},
-                          Expect{6, {0, 1, 2, 3, 4, 5, 4, 5}}, Expect{7, {0, 1, 2, 3, 4, 5, 6, 6}}}) {
-    Mdd m({e.n, 8});
+                          Expect{6, {0, 1, 2, 3, 4, 5, 4, 5}}, Expect{7, {0, 1, 2, 3, 4, 5, 6, 6}}, wide}) {
+    Mdd m({e.n, e.n > 8 ? e.n : 8});
     array_t *children = array_alloc(mdd_t *, 0);
     for (int v = 0; v < e.n; v++) array_insert_last(mdd_t *, children, m.is(1, v));
     mdd_t *f = mdd_case(m.mgr, 0, children);  // consumes the children

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -17,51 +18,37 @@ mdd_t *pair_result(mdd_manager *mgr, mdd_t *x, mdd_t *c_even, mdd_t *c_odd) {
   return bdd_ite(x, c_odd, c_even, 1, 1, 1);
 }
 
-int compare_handles(const void *a, const void *b) {
-  const mdd_t *x = *(const mdd_t *const *)a, *y = *(const mdd_t *const *)b;
-  return (x > y) - (x < y);
-}
-
 }  // namespace
 
 mdd_t *mdd_encode(mdd_manager *mgr, array_t *child_list, mvar_type *mv, int index) {
   // Each level holds handles and whether this builder made them; the
   // caller's children are only read, pair results are released as soon as
-  // the next level has used them.
-  int n = array_n(child_list);
-  array_t *level = array_alloc(mdd_t *, n);
-  array_t *owned = array_alloc(int, n);
-  for (int i = 0; i < n; i++) {
-    array_insert_last(mdd_t *, level, array_fetch(mdd_t *, child_list, i));
-    array_insert_last(int, owned, 0);
-  }
-  for (; array_n(level) > 1; index--) {
+  // the next level has used them. A level is paired in place: pair p goes
+  // to slot p / 2, which the pairing has already read.
+  struct Slot {
+    mdd_t *handle;
+    bool owned;
+  };
+  int count = array_n(child_list);
+  if (count == 0) return array_fetch(mdd_t *, child_list, 0);  // fails as an index out of range
+  Slot small[64] = {};
+  Slot *level = count <= 64 ? small : (Slot *)MMalloc((size_t)count * sizeof(Slot));
+  for (int i = 0; i < count; i++) level[i] = Slot{array_fetch(mdd_t *, child_list, i), false};
+  for (; count > 1; index--) {
     kz_debug_assert(index >= 0, "mdd_encode: more children than the bits can tell apart");
     mdd_t *x = mdd_bvar_node(mgr, array_fetch(int, mv->bvars, index));
-    int count = array_n(level);
-    array_t *next = array_alloc(mdd_t *, (count + 1) / 2);
-    array_t *next_owned = array_alloc(int, (count + 1) / 2);
+    int k = 0;
     for (int p = 0; p + 1 < count; p += 2) {
-      mdd_t *c_even = array_fetch(mdd_t *, level, p);
-      mdd_t *c_odd = array_fetch(mdd_t *, level, p + 1);
-      array_insert_last(mdd_t *, next, pair_result(mgr, x, c_even, c_odd));
-      array_insert_last(int, next_owned, 1);
-      if (array_fetch(int, owned, p)) bdd_free(c_even);
-      if (array_fetch(int, owned, p + 1)) bdd_free(c_odd);
+      Slot even = level[p], odd = level[p + 1];
+      level[k++] = Slot{pair_result(mgr, x, even.handle, odd.handle), true};
+      if (even.owned) bdd_free(even.handle);
+      if (odd.owned) bdd_free(odd.handle);
     }
-    if (count % 2 == 1) {  // the unpaired last entry does not depend on this bit
-      array_insert_last(mdd_t *, next, array_fetch(mdd_t *, level, count - 1));
-      array_insert_last(int, next_owned, array_fetch(int, owned, count - 1));
-    }
-    array_free(level);
-    array_free(owned);
-    level = next;
-    owned = next_owned;
+    if (count % 2 == 1) level[k++] = level[count - 1];  // the unpaired last entry does not depend on this bit
+    count = k;
   }
-  mdd_t *last = array_fetch(mdd_t *, level, 0);
-  mdd_t *result = array_fetch(int, owned, 0) ? last : bdd_dup(last);
-  array_free(level);
-  array_free(owned);
+  mdd_t *result = level[0].owned ? level[0].handle : bdd_dup(level[0].handle);
+  if (level != small) MMfree(level);
   return result;
 }
 
@@ -73,14 +60,16 @@ mdd_t *mdd_case_build(mdd_manager *mgr, mvar_type *mv, array_t *child_list) {
   mdd_t *result = mdd_encode(mgr, child_list, mv, mv->encode_length - 1);
   // The caller hands over its non-constant children. A handle listed more
   // than once is released once.
-  array_t *handed = array_dup(child_list);
-  array_sort(handed, compare_handles);
-  for (int i = 0; i < array_n(handed); i++) {
-    mdd_t *c = array_fetch(mdd_t *, handed, i);
-    if (i > 0 && c == array_fetch(mdd_t *, handed, i - 1)) continue;
-    if (!mdd_is_constant(c)) bdd_free(c);
+  int n = array_n(child_list);
+  mdd_t *small[64];
+  mdd_t **handed = n <= 64 ? small : (mdd_t **)MMalloc((size_t)n * sizeof(mdd_t *));
+  for (int i = 0; i < n; i++) handed[i] = array_fetch(mdd_t *, child_list, i);
+  std::sort(handed, handed + n);
+  for (int i = 0; i < n; i++) {
+    if (i > 0 && handed[i] == handed[i - 1]) continue;
+    if (!mdd_is_constant(handed[i])) bdd_free(handed[i]);
   }
-  array_free(handed);
+  if (handed != small) MMfree(handed);
   return result;
 }
 
