@@ -79,6 +79,16 @@ static void bdd_touch_pages(char *from, char *to) {
   for (char *q = from; q < to; q += page) *(volatile intptr_t *)q = 0;
 }
 
+// Reads and writes back one word per page of [from, to), so that the pages
+// of a table in use are mapped without changing what they hold.
+static void bdd_touch_pages_keeping(char *from, char *to) {
+  size_t page = (size_t)sysconf(_SC_PAGESIZE);
+  for (char *q = from; q < to; q += page) {
+    volatile intptr_t *w = (volatile intptr_t *)q;
+    *w = *w;
+  }
+}
+
 // Extends the mapping of `table` (`mapped` bins) to `bins` bins (the new
 // part reads as zero); null when the system cannot extend it.
 static cache_bin *bdd_extend_bins(cache_bin *table, long mapped, long bins) {
@@ -176,6 +186,9 @@ void bdd_cache_make_room(kzu_bdd_manager m) {
   if (bins <= ct->mapped_bins) return;
   cache_bin *table = bdd_extend_bins(ct->table, ct->mapped_bins, bins);
   if (table == nullptr) return;  // growth maps its tables as it goes
+  // The table in use so far was mapped lazily: its pages too are touched
+  // now rather than at the first look-ups of the caller's operations.
+  bdd_touch_pages_keeping((char *)table, (char *)table + bdd_bins_bytes(ct->mapped_bins));
   ct->table = table;
   ct->mapped_bins = bins;
 }
