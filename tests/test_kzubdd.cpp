@@ -374,6 +374,18 @@ TEST_F(Engine, BucketArraysReuseAndReleaseTheirChunks) {
   // The manager's own tables are too small for chunks.
   EXPECT_EQ(m->bucket_chunks, nullptr);
   for (void *head : m->bucket_blocks) EXPECT_EQ(head, nullptr);
+
+  // With room given, the chunks for a bucket per node of the floor are made
+  // at once and kept when the arrays in them are freed.
+  kzu_bdd_set_sizing(m, 1 << 20, 0);
+  EXPECT_EQ(m->bucket_chunk_count, 4);
+  for (long n : {131063L, 600L, 131063L}) {
+    bdd_bucket *p = bdd_alloc_buckets(m, n);
+    for (long k = 0; k < n; k++) ASSERT_EQ(p[k], 0u);
+    for (long k = 0; k < n; k++) p[k] = ~(bdd_bucket)0;
+    bdd_free_buckets(m, p, n);
+  }
+  EXPECT_EQ(m->bucket_chunk_count, 4);
 }
 
 TEST_F(Engine, CollectionUnderLoad) {
@@ -554,6 +566,28 @@ TEST_F(Engine, ComputedTableGrowthKeepsEntriesFindable) {
   // entries whose key is a live node (the first records hold the variables).
   kzu_bdd_gc(m);
   EXPECT_LE(c->entries, m->unique_table.entries);
+}
+
+// Mapping the allowance also maps the table in use; its entries stay.
+TEST_F(Engine, AllowanceKeepsTheEntriesOfTheTableInUse) {
+  cache *c = &m->op_cache;
+  const int n = 4000;
+  auto key = RecordKeys(n);
+  for (int i = 0; i < n; i++) bdd_insert2_data(m, BDD_TAG_TWO_DATA, 7, key(i), i);
+  long before = c->entries;
+  std::vector<std::pair<int, intptr_t>> stored;
+  for (int i = 0; i < n; i++) {
+    intptr_t r;
+    if (bdd_lookup2_data(m, BDD_TAG_TWO_DATA, 7, key(i), &r)) stored.emplace_back(i, r);
+  }
+  kzu_bdd_set_sizing(m, 0, 524269);
+  EXPECT_EQ(c->entries, before);
+  for (auto &e : stored) {
+    intptr_t r = -1;
+    EXPECT_TRUE(bdd_lookup2_data(m, BDD_TAG_TWO_DATA, 7, key(e.first), &r));
+    EXPECT_EQ(r, e.second);
+  }
+  EXPECT_EQ(kzu_bdd_check_heap(m), 0);
 }
 
 // Within an allowance the table grows for look-ups that recompute results it

@@ -274,6 +274,12 @@ void kzu_bdd_set_sizing(kzu_bdd_manager m, long gc_floor, long cache_bins) {
   // The records for the nodes the caller expects are made now rather than
   // one slab at a time during its first operations.
   if (u->gc_limit > u->entries) bdd_reserve_node_records(m, u->gc_limit - u->entries);
+  // So are the bucket arrays' chunks, for about a bucket per node (tables
+  // with room keep one to four nodes per bucket), up to 32 MB.
+  if (bdd_room_given(m)) {
+    long chunks = (u->gc_floor * (long)sizeof(bdd_bucket) + BDD_HUGE_BYTES - 1) / BDD_HUGE_BYTES;
+    bdd_reserve_bucket_chunks(m, chunks < 16 ? chunks : 16);
+  }
   bdd_cache_make_room(m);
 }
 

@@ -302,6 +302,8 @@ struct bdd_manager_ {
   // chunks they are carved from (kzuBddUnique.cpp).
   void *bucket_blocks[21];
   void *bucket_chunks;
+  long bucket_chunk_count;
+  long bucket_chunks_kept;  // chunks not given back while no more exist
   int cache_tags_used;  // bit t set: tag t allocated to a caller
   int reordering;       // the variables are being reordered (kzuBddReorder.cpp)
   long reorderings;     // reorderings run
@@ -387,6 +389,8 @@ void bdd_rebuild_summaries(var_table *t);
 bdd_bucket *bdd_alloc_buckets(kzu_bdd_manager m, long buckets);
 void bdd_free_buckets(kzu_bdd_manager m, bdd_bucket *p, long buckets);
 void bdd_free_bucket_arena(kzu_bdd_manager m);
+// Makes chunks until `chunks` exist and keeps that many from then on.
+void bdd_reserve_bucket_chunks(kzu_bdd_manager m, long chunks);
 // Node (id, t, e); t and e each carry a temporary reference that the call
 // consumes; the result carries one. May run the periodic check.
 bdd bdd_find(kzu_bdd_manager m, long id, bdd t, bdd e);

@@ -107,11 +107,18 @@ static void bdd_new_bucket_chunk(kzu_bdd_manager m) {
   c->next = (bdd_bucket_chunk *)m->bucket_chunks;
   if (c->next != nullptr) c->next->prev = c;
   m->bucket_chunks = c;
+  m->bucket_chunk_count++;
   for (int k = BDD_BUCKET_MIN_CLASS; k <= BDD_BUCKET_MAX_CLASS; k++) bdd_push_free_block(m, (char *)c + (1L << k), k);
+}
+
+void bdd_reserve_bucket_chunks(kzu_bdd_manager m, long chunks) {
+  m->bucket_chunks_kept = chunks;
+  while (m->bucket_chunk_count < chunks) bdd_new_bucket_chunk(m);
 }
 
 // Releases chunk c when every block after its header is free.
 static void bdd_release_chunk_if_free(kzu_bdd_manager m, bdd_bucket_chunk *c) {
+  if (m->bucket_chunk_count <= m->bucket_chunks_kept) return;
   for (int k = BDD_BUCKET_MIN_CLASS; k <= BDD_BUCKET_MAX_CLASS; k++)
     if (c->free_class[1L << (k - BDD_BUCKET_MIN_CLASS)] != k) return;
   for (int k = BDD_BUCKET_MIN_CLASS; k <= BDD_BUCKET_MAX_CLASS; k++) bdd_unlink_free_block(m, (char *)c + (1L << k), k);
@@ -120,6 +127,7 @@ static void bdd_release_chunk_if_free(kzu_bdd_manager m, bdd_bucket_chunk *c) {
   else
     m->bucket_chunks = c->next;
   if (c->next != nullptr) c->next->prev = c->prev;
+  m->bucket_chunk_count--;
   bdd_free_array(c);
 }
 
@@ -173,6 +181,7 @@ void bdd_free_bucket_arena(kzu_bdd_manager m) {
     c = next;
   }
   m->bucket_chunks = nullptr;
+  m->bucket_chunk_count = 0;
   for (void *&head : m->bucket_blocks) head = nullptr;
 }
 
