@@ -55,6 +55,11 @@ namespace {
 // A run slower than this (any side with the peer's room) caps its point at
 // three runs.
 constexpr double kSlowSeconds = 10.0;
+// Points whose runs all take less than this (wall, with the peer's room)
+// get kShortRuns runs: their medians would otherwise swing with the
+// machine's moods over a few milliseconds.
+constexpr double kShortSeconds = 0.25;
+constexpr int kShortRuns = 15;
 // A default-sizing run slower than this is not repeated: collections make
 // image computations twenty to forty times slower there.
 constexpr double kSlowDefaultSeconds = 3.0;
@@ -576,6 +581,7 @@ int main(int argc, char **argv) {
         n = std::min(n, 3);
         nDefault = std::min(nDefault, n);
       }
+      if (r == 0 && runsWanted == 0 && !quick && slowest < kShortSeconds) n = std::max(n, kShortRuns);
     }
     if (o.error.empty()) checkPoint(o);
     if (!o.error.empty() || !o.checkOk) failed = true;
