@@ -55,10 +55,10 @@ namespace {
 // A run slower than this (any side with the peer's room) caps its point at
 // three runs.
 constexpr double kSlowSeconds = 10.0;
-// Points whose runs all take less than this (wall, with the peer's room)
+// Points whose timed parts all take less than this (with the peer's room)
 // get kShortRuns runs: their medians would otherwise swing with the
 // machine's moods over a few milliseconds.
-constexpr double kShortSeconds = 0.25;
+constexpr double kShortSeconds = 0.1;
 constexpr int kShortRuns = 15;
 // A default-sizing run slower than this is not repeated: collections make
 // image computations twenty to forty times slower there.
@@ -554,7 +554,7 @@ int main(int argc, char **argv) {
     // default sizing; each round runs every side once, in the order of Side.
     int n = runs, nDefault = runs;
     for (int r = 0; r < std::max(n, nDefault) && o.error.empty(); r++) {
-      double slowest = 0;
+      double slowest = 0, slowestTimed = 0;
       for (int side = 0; side < kSides && o.error.empty(); side++) {
         bool dflt = isDefault(side);
         int sideRuns = dflt ? nDefault : n;
@@ -575,13 +575,14 @@ int main(int argc, char **argv) {
         if (r == 0 && runsWanted == 0) {
           if (dflt && a.wall > kSlowDefaultSeconds) nDefault = 1;
           if (!dflt) slowest = std::max(slowest, a.wall);
+          if (!dflt) slowestTimed = std::max(slowestTimed, a.num("seconds"));
         }
       }
       if (r == 0 && runsWanted == 0 && slowest > kSlowSeconds) {
         n = std::min(n, 3);
         nDefault = std::min(nDefault, n);
       }
-      if (r == 0 && runsWanted == 0 && !quick && slowest < kShortSeconds) n = std::max(n, kShortRuns);
+      if (r == 0 && runsWanted == 0 && !quick && slowestTimed < kShortSeconds) n = std::max(n, kShortRuns);
     }
     if (o.error.empty()) checkPoint(o);
     if (!o.error.empty() || !o.checkOk) failed = true;
