@@ -574,8 +574,10 @@ int main(int argc, char **argv) {
         o.runs[(size_t)side].push_back(a);
         if (r == 0 && runsWanted == 0) {
           if (dflt && a.wall > kSlowDefaultSeconds) nDefault = 1;
-          if (!dflt) slowest = std::max(slowest, a.wall);
-          if (!dflt) slowestTimed = std::max(slowestTimed, a.num("seconds"));
+          if (!dflt) {
+            slowest = std::max(slowest, a.wall);
+            slowestTimed = std::max(slowestTimed, a.num("seconds"));
+          }
         }
       }
       if (r == 0 && runsWanted == 0 && slowest > kSlowSeconds) {
