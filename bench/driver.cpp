@@ -60,6 +60,9 @@ constexpr double kSlowSeconds = 10.0;
 // machine's moods over a few milliseconds.
 constexpr double kShortSeconds = 0.1;
 constexpr int kShortRuns = 15;
+// Points under a second get kMidRuns runs, for the same reason.
+constexpr double kMidSeconds = 1.0;
+constexpr int kMidRuns = 9;
 // A default-sizing run slower than this is not repeated: collections make
 // image computations twenty to forty times slower there.
 constexpr double kSlowDefaultSeconds = 3.0;
@@ -364,13 +367,25 @@ struct RatioSummary {
   }
 };
 
+// The median over rounds of this side's time / the peer's time in the same
+// round: the two runs of a round follow each other, so a slow phase of the
+// machine that lasts longer than a round weighs on both; 0 without pairs.
+double pairedRatio(const std::vector<Run> &kz, const std::vector<Run> &peer) {
+  std::vector<double> v;
+  for (size_t r = 0; r < kz.size() && r < peer.size(); r++)
+    if (peer[r].num("seconds") > 0) v.push_back(kz[r].num("seconds") / peer[r].num("seconds"));
+  return summarize(v).median;
+}
+
 // One table of this project's side `side` against the peer. With `base` <
 // kSides a column `baseHeader` shows side / base per point, summarised in
-// *baseRatios. Returns the ratios against the peer.
+// *baseRatios; the paired ratios are summarised in *paired. Returns the
+// ratios of the medians against the peer.
 RatioSummary printTable(const std::vector<Outcome> &outcomes, Side side, Side base, const char *baseHeader,
-                        RatioSummary *baseRatios) {
+                        RatioSummary *baseRatios, RatioSummary *paired) {
   bool extra = base < kSides;
-  printf("%-13s %4s %4s  %-24s %-24s %6s  ", "workload", "size", "runs", "kelvax s", "BuDDy s", "ratio");
+  printf("%-13s %4s %4s  %-24s %-24s %6s %6s  ", "workload", "size", "runs", "kelvax s", "BuDDy s", "ratio",
+         "paired");
   if (extra) printf("%-9s ", baseHeader);
   printf("%-19s %-19s %-22s %-13s\n", "nodes kz/BuDDy", "peak live kz/BuDDy", "check", "peak MiB kz/B");
   RatioSummary vsPeer;
@@ -392,10 +407,15 @@ RatioSummary printTable(const std::vector<Outcome> &outcomes, Side side, Side ba
     }
     Stat k = summarize(field(kz, "seconds"));
     Stat b = summarize(field(peer, "seconds"));
-    char ratio[32] = "-", vsBase[32] = "-", nodes[48], live[48], mem[48];
+    char ratio[32] = "-", pair[32] = "-", vsBase[32] = "-", nodes[48], live[48], mem[48];
     if (!peer.empty() && b.median > 0) {
       snprintf(ratio, sizeof ratio, "%.2f", k.median / b.median);
       vsPeer.add(k.median / b.median, o.pt);
+    }
+    double pr = pairedRatio(kz, peer);
+    if (pr > 0) {
+      snprintf(pair, sizeof pair, "%.2f", pr);
+      if (paired != nullptr) paired->add(pr, o.pt);
     }
     if (extra && !o.runs[base].empty() && medianSeconds(o.runs[base]) > 0) {
       double r = k.median / medianSeconds(o.runs[base]);
@@ -408,8 +428,8 @@ RatioSummary printTable(const std::vector<Outcome> &outcomes, Side side, Side ba
              peer.empty() ? 0.0 : summarize(field(peer, "peak_nodes")).median);
     snprintf(mem, sizeof mem, "%.0f/%.0f", summarize(rssMiB(kz)).median,
              peer.empty() ? 0.0 : summarize(rssMiB(peer)).median);
-    printf("%-13s %4d %4zu  %-24s %-24s %6s  ", o.pt.label.c_str(), o.pt.size, kz.size(), fmtStat(k).c_str(),
-           peer.empty() ? "-" : fmtStat(b).c_str(), ratio);
+    printf("%-13s %4d %4zu  %-24s %-24s %6s %6s  ", o.pt.label.c_str(), o.pt.size, kz.size(), fmtStat(k).c_str(),
+           peer.empty() ? "-" : fmtStat(b).c_str(), ratio, pair);
     if (extra) printf("%-9s ", vsBase);
     printf("%-19s %-19s %-22s %-13s\n", nodes, live, (o.check + (o.checkOk ? "" : " CHECK FAILED")).c_str(), mem);
   }
@@ -584,7 +604,8 @@ int main(int argc, char **argv) {
         n = std::min(n, 3);
         nDefault = std::min(nDefault, n);
       }
-      if (r == 0 && runsWanted == 0 && !quick && slowestTimed < kShortSeconds) n = std::max(n, kShortRuns);
+      if (r == 0 && runsWanted == 0 && !quick && slowestTimed < kMidSeconds)
+        n = std::max(n, slowestTimed < kShortSeconds ? kShortRuns : kMidRuns);
     }
     if (o.error.empty()) checkPoint(o);
     if (!o.error.empty() || !o.checkOk) failed = true;
@@ -622,7 +643,8 @@ int main(int argc, char **argv) {
   else
     printf("kelvax: %s, and the handle layer also with %s; dynamic sifting %s\n", room, own, kzSift ? "on" : "off");
   printf("times: CPU seconds of the timed part, median [min-max] of the runs shown; "
-         "ratio = kelvax / BuDDy; nodes: result size (kelvax counts the terminal and shares\n"
+         "ratio = kelvax / BuDDy (of the medians); paired = median of kelvax / BuDDy over the rounds, each round\n"
+         "running the sides one after the other; nodes: result size (kelvax counts the terminal and shares\n"
          "a node between f and not f, BuDDy counts neither); peak live: most nodes held in the "
          "tables after any operation;\npeak MiB: peak resident set of the run's process at the end of its timed part "
          "(the checks after it do not count); the BuDDy runs are shared by the tables\n");
@@ -637,7 +659,7 @@ int main(int argc, char **argv) {
   if (anyEngine) {
     printf("\nengine level (kzuBdd.h), %s: how the engine compares with the peer\n",
            defaultOnly ? "its own sizing" : "the peer's room");
-    RatioSummary vsPeer = printTable(outcomes, kEngine, kSides, "", nullptr);
+    RatioSummary vsPeer = printTable(outcomes, kEngine, kSides, "", nullptr, nullptr);
     if (vsPeer.ratios.empty())
       printf("geomean ratio vs BuDDy: n/a\n");
     else
@@ -647,9 +669,10 @@ int main(int argc, char **argv) {
   auto handleTable = [&](Side side, Side base, const char *title, const char *baseHeader, const char *vsPeerWhat,
                          const char *vsBaseWhat) {
     printf("\nhandle layer (bdd.h, mdd.h), %s\n", title);
-    RatioSummary overBase;
-    RatioSummary vsPeer = printTable(outcomes, side, base, baseHeader, &overBase);
-    printf("%s\n%s\n", vsPeer.line(vsPeerWhat).c_str(), overBase.line(vsBaseWhat).c_str());
+    RatioSummary overBase, paired;
+    RatioSummary vsPeer = printTable(outcomes, side, base, baseHeader, &overBase, &paired);
+    printf("%s\n%s\n%s\n", vsPeer.line(vsPeerWhat).c_str(), paired.line("the same, paired runs:").c_str(),
+           overBase.line(vsBaseWhat).c_str());
   };
   if (anyHandle)
     handleTable(kHandle, kEngine,
