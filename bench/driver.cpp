@@ -557,23 +557,36 @@ int main(int argc, char **argv) {
   };
 
   std::string loadStart = loadAverage();
-  std::vector<Outcome> outcomes;
+  // Round 0 of every point first, in order (a stopped default-sizing run
+  // spares the workload's larger sizes theirs), then round 1 of every point
+  // that has more runs, and so on: each point's runs spread over the whole
+  // invocation, so a spell of a minute in which the machine runs everything
+  // slower moves single runs of many points, not the median of one.
+  std::vector<Outcome> outcomes(points.size());
+  // Runs per side and point: with the peer's room (and the peer), with
+  // default sizing; each round runs every side of a point once, in the order
+  // of Side.
+  std::vector<int> roomRuns(points.size(), runs), defaultRuns(points.size(), runs);
   std::vector<std::string> stoppedWorkloads;  // a default-sizing run was stopped
   bool failed = false;
-  for (const Point &p : points) {
-    Outcome o;
-    o.pt = p;
-    bool smallerStopped =
-        std::find(stoppedWorkloads.begin(), stoppedWorkloads.end(), p.workload) != stoppedWorkloads.end();
-    for (int side = 0; side < kSides; side++)
-      if (smallerStopped && isDefault(side) && o.pt.sides[(size_t)side]) {
-        o.pt.sides[(size_t)side] = false;
-        o.skipped[(size_t)side] = true;
+  for (int r = 0;; r++) {
+    bool ran = false;
+    for (size_t i = 0; i < points.size(); i++) {
+      const Point &p = points[i];
+      Outcome &o = outcomes[i];
+      int &n = roomRuns[i], &nDefault = defaultRuns[i];
+      if (r == 0) {
+        o.pt = p;
+        bool smallerStopped =
+            std::find(stoppedWorkloads.begin(), stoppedWorkloads.end(), p.workload) != stoppedWorkloads.end();
+        for (int side = 0; side < kSides; side++)
+          if (smallerStopped && isDefault(side) && o.pt.sides[(size_t)side]) {
+            o.pt.sides[(size_t)side] = false;
+            o.skipped[(size_t)side] = true;
+          }
       }
-    // Runs per side: n with the peer's room (and the peer), nDefault with
-    // default sizing; each round runs every side once, in the order of Side.
-    int n = runs, nDefault = runs;
-    for (int r = 0; r < std::max(n, nDefault) && o.error.empty(); r++) {
+      if (!o.error.empty() || r >= std::max(n, nDefault)) continue;
+      ran = true;
       double slowest = 0, slowestTimed = 0;
       for (int side = 0; side < kSides && o.error.empty(); side++) {
         bool dflt = isDefault(side);
@@ -607,9 +620,11 @@ int main(int argc, char **argv) {
       if (r == 0 && runsWanted == 0 && !quick && slowestTimed < kMidSeconds)
         n = std::max(n, slowestTimed < kShortSeconds ? kShortRuns : kMidRuns);
     }
+    if (!ran) break;
+  }
+  for (Outcome &o : outcomes) {
     if (o.error.empty()) checkPoint(o);
     if (!o.error.empty() || !o.checkOk) failed = true;
-    outcomes.push_back(o);
   }
 
   // The whole synthesis run (coordinator and nodes), wall time.
